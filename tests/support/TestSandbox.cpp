@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 
 TestSandbox::TestSandbox()
     : m_dir(QDir::tempPath() + QStringLiteral("/zeltest-XXXXXX"))
@@ -17,6 +18,10 @@ TestSandbox::TestSandbox()
     qputenv("XDG_DATA_HOME", QFile::encodeName(home() + QStringLiteral("/.local/share")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(home() + QStringLiteral("/.cache")));
     qputenv("SYSTEMDRIVE", QFile::encodeName(m_dir.path()));
+    // Qt remembers the settings folder once per process; point it here again.
+    for (QSettings::Format format : { QSettings::NativeFormat, QSettings::IniFormat })
+        QSettings::setPath(format, QSettings::UserScope, home() + QStringLiteral("/.config"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, hostRoot() + QStringLiteral("/etc/xdg"));
     QDir::setCurrent(work());
 }
 
