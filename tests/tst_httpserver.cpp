@@ -1,0 +1,198 @@
+#include "TestHttpServer.h"
+#include "TestSandbox.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+struct Fetched
+{
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    int status = 0;
+    QByteArray body;
+    int readyReads = 0;
+};
+
+} // namespace
+
+class TestHttpServerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    Fetched fetch(const QString &path, int abortAfterMs = -1)
+    {
+        QNetworkReply *reply = m_network.get(QNetworkRequest(QUrl(m_server.url().toString() + path)));
+        Fetched result;
+        connect(reply, &QNetworkReply::readyRead, this, [&]() {
+            result.body += reply->readAll();
+            ++result.readyReads;
+        });
+        QEventLoop loop;
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(abortAfterMs >= 0 ? abortAfterMs : 60000, reply, &QNetworkReply::abort);
+        loop.exec();
+        result.body += reply->readAll();
+        result.error = reply->error();
+        result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        delete reply;
+        return result;
+    }
+
+    QByteArray rawRequest(const QByteArray &target)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), m_server.port());
+        if (!socket.waitForConnected(5000))
+            return QByteArray();
+        socket.write("GET " + target + " HTTP/1.0\r\n\r\n");
+        QByteArray response;
+        while (socket.waitForReadyRead(5000))
+            response += socket.readAll();
+        return response;
+    }
+
+    static QByteArray randomBytes(int size)
+    {
+        QByteArray data(size, Qt::Uninitialized);
+        QRandomGenerator random(size);
+        for (char &byte : data)
+            byte = char(random.bounded(256));
+        return data;
+    }
+
+private slots:
+    void init()
+    {
+        m_sandbox.reset(new TestSandbox);
+        m_root = m_sandbox->path() + QStringLiteral("/served");
+        m_data = randomBytes(300000);
+        QVERIFY(TestSandbox::writeFile(m_root + QStringLiteral("/repo/x.vtrpkg"), m_data));
+        QVERIFY(TestSandbox::writeFile(m_sandbox->path() + QStringLiteral("/secret.txt"), "secret"));
+        QVERIFY(m_server.start(m_root));
+        QVERIFY(m_server.isRunning());
+    }
+
+    void cleanup()
+    {
+        m_server.stop();
+        m_sandbox.reset();
+    }
+
+    void servesFilesAndCountsRequests()
+    {
+        QCOMPARE(m_server.url().host(), QStringLiteral("127.0.0.1"));
+        const Fetched first = fetch(QStringLiteral("/repo/x.vtrpkg"));
+        QCOMPARE(first.error, QNetworkReply::NoError);
+        QCOMPARE(first.status, 200);
+        QVERIFY(first.body == m_data);
+        fetch(QStringLiteral("/repo/x.vtrpkg?ignored=1"));
+        QCOMPARE(m_server.requestCount(QStringLiteral("/repo/x.vtrpkg")), 2);
+
+        const Fetched missing = fetch(QStringLiteral("/repo/missing.vtrpkg"));
+        QCOMPARE(missing.error, QNetworkReply::ContentNotFoundError);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/repo/missing.vtrpkg")), 1);
+        QCOMPARE(m_server.requestCount(QStringLiteral("/repo/other.vtrpkg")), 0);
+
+        QVERIFY(m_server.reset());
+        QCOMPARE(m_server.requestCount(QStringLiteral("/repo/x.vtrpkg")), 0);
+    }
+
+    void notFoundUntilBackToNormal()
+    {
+        QVERIFY(m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::NotFound));
+        QCOMPARE(fetch(QStringLiteral("/repo/x.vtrpkg")).error, QNetworkReply::ContentNotFoundError);
+        QVERIFY(m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::Normal));
+        QVERIFY(fetch(QStringLiteral("/repo/x.vtrpkg")).body == m_data);
+        QVERIFY(m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::NotFound));
+        QVERIFY(m_server.reset());
+        QCOMPARE(fetch(QStringLiteral("/repo/x.vtrpkg")).error, QNetworkReply::NoError);
+    }
+
+    void droppedConnectionFailsAfterTheGivenBytes()
+    {
+        QVERIFY(m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::DropAfter, 1000));
+        const Fetched result = fetch(QStringLiteral("/repo/x.vtrpkg"));
+        QVERIFY(result.error != QNetworkReply::NoError);
+        QVERIFY(result.body.size() <= 1000);
+        QVERIFY(m_data.startsWith(result.body));
+    }
+
+    void trickleDeliversEverythingInPieces()
+    {
+        const QByteArray small = m_data.left(6000);
+        QVERIFY(TestSandbox::writeFile(m_root + QStringLiteral("/slow.bin"), small));
+        QVERIFY(m_server.setBehaviour(QStringLiteral("/slow.bin"), TestHttpServer::Trickle, 1000, 30));
+        const Fetched result = fetch(QStringLiteral("/slow.bin"));
+        QCOMPARE(result.error, QNetworkReply::NoError);
+        QVERIFY(result.body == small);
+        QVERIFY2(result.readyReads >= 3, qPrintable(QString::number(result.readyReads)));
+    }
+
+    void wrongContentLength()
+    {
+        QVERIFY(m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::WrongLength, 100));
+        const Fetched shorter = fetch(QStringLiteral("/repo/x.vtrpkg"));
+        QCOMPARE(shorter.error, QNetworkReply::NoError);
+        QVERIFY(shorter.body == m_data.left(100));
+
+        QVERIFY(m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::WrongLength, m_data.size() + 5000));
+        const Fetched longer = fetch(QStringLiteral("/repo/x.vtrpkg"));
+        QVERIFY(longer.error != QNetworkReply::NoError);
+    }
+
+    void stallCanBeAborted()
+    {
+        QVERIFY(m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::Stall, 5000));
+        const Fetched result = fetch(QStringLiteral("/repo/x.vtrpkg"), 200);
+        QCOMPARE(result.error, QNetworkReply::OperationCanceledError);
+        QVERIFY(result.body.isEmpty());
+    }
+
+    void pathsWithSpecialCharacters()
+    {
+        const QString path = QStringLiteral("/repo/libstdc++_1.0 x&y.vtrpkg");
+        QVERIFY(TestSandbox::writeFile(m_root + path, "plus"));
+        QVERIFY(m_server.setBehaviour(path, TestHttpServer::NotFound));
+        const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
+        QCOMPARE(fetch(encoded).error, QNetworkReply::ContentNotFoundError);
+        QCOMPARE(m_server.requestCount(path), 1);
+        QVERIFY(m_server.setBehaviour(path, TestHttpServer::Normal));
+        QCOMPARE(fetch(encoded).body, QByteArray("plus"));
+    }
+
+    void neverServesOutsideItsFolder()
+    {
+        for (const QByteArray &target : { QByteArray("/../secret.txt"), QByteArray("/%2e%2e/secret.txt"),
+                                          QByteArray("/repo/../../secret.txt") }) {
+            const QByteArray response = rawRequest(target);
+            QVERIFY2(response.contains(" 404 "), target.constData());
+            QVERIFY(!response.contains("secret\n") && !response.endsWith("secret"));
+        }
+    }
+
+    void stopEndsTheServer()
+    {
+        const quint16 port = m_server.port();
+        m_server.stop();
+        QVERIFY(!m_server.isRunning());
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(!socket.waitForConnected(2000));
+        QCOMPARE(m_server.requestCount(QStringLiteral("/repo/x.vtrpkg")), -1);
+    }
+
+private:
+    QScopedPointer<TestSandbox> m_sandbox;
+    TestHttpServer m_server;
+    QNetworkAccessManager m_network;
+    QString m_root;
+    QByteArray m_data;
+};
+
+QTEST_GUILESS_MAIN(TestHttpServerTest)
+#include "tst_httpserver.moc"
