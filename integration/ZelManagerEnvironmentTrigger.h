@@ -1,0 +1,14 @@
+#ifndef ZELMANAGERENVIRONMENTTRIGGER_H
+#define ZELMANAGERENVIRONMENTTRIGGER_H
+
+#include "ZelManagerTrigger.h"
+
+// Machine environment variables for the entries in "share/environments".
+class ZelManagerEnvironmentTrigger : public ZelManagerTrigger
+{
+public:
+    void removeFile(const QString &path) override;
+    void installFile(const QString &path) override;
+};
+
+#endif // ZELMANAGERENVIRONMENTTRIGGER_H

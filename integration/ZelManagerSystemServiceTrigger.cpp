@@ -1,0 +1,62 @@
+#include "ZelManagerSystemServiceTrigger.h"
+
+#include "DesktopEntry.h"
+#include "ZelManagerSettings.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+int runServiceCommand(const QString &commandLine)
+{
+    QStringList arguments = QProcess::splitCommand(commandLine);
+    if (arguments.isEmpty())
+        return 0;
+    const QString program = arguments.takeFirst();
+    QProcess process;
+    process.setWorkingDirectory(ZelManagerSettings::instance()->targetPath());
+    process.start(program, arguments, QIODevice::ReadWrite);
+    if (!process.waitForStarted())
+        return 0;
+    // Nothing is ever written to the command: a command that waits for input
+    // gets end-of-file instead of waiting forever.
+    process.closeWriteChannel();
+    while (process.state() != QProcess::NotRunning) {
+        process.waitForFinished(100);
+        QCoreApplication::processEvents();
+        process.readAllStandardError();
+        process.readAllStandardOutput();
+    }
+    process.readAllStandardError();
+    process.readAllStandardOutput();
+    if (process.exitStatus() == QProcess::CrashExit)
+        return -1;
+    return process.exitCode();
+}
+
+QString ZelManagerSystemServiceTrigger::removeActionText() const
+{
+    return tr("Remove Service");
+}
+
+QString ZelManagerSystemServiceTrigger::installActionText() const
+{
+    return tr("Install Service");
+}
+
+void ZelManagerSystemServiceTrigger::installFile(const QString &path)
+{
+    const DesktopEntry entry = readDesktopEntry(path);
+    if (entry.type != DesktopEntryType::Service || entry.install.isEmpty())
+        return;
+    if (runServiceCommand(entry.install) == 0)
+        runServiceCommand(entry.start);
+}
+
+void ZelManagerSystemServiceTrigger::removeFile(const QString &path)
+{
+    const DesktopEntry entry = readDesktopEntry(path);
+    if (entry.type != DesktopEntryType::Service)
+        return;
+    if (entry.stop.isEmpty() || runServiceCommand(entry.stop) == 0)
+        runServiceCommand(entry.remove);
+}

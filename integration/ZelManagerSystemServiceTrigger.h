@@ -1,0 +1,24 @@
+#ifndef ZELMANAGERSYSTEMSERVICETRIGGER_H
+#define ZELMANAGERSYSTEMSERVICETRIGGER_H
+
+#include "ZelManagerTrigger.h"
+
+// Runs the install, start, stop and remove commands of the entries in
+// "share/services".
+class ZelManagerSystemServiceTrigger : public ZelManagerTrigger
+{
+    Q_DECLARE_TR_FUNCTIONS(ZelManagerSystemServiceTrigger)
+
+public:
+    void removeFile(const QString &path) override;
+    void installFile(const QString &path) override;
+    QString removeActionText() const override;
+    QString installActionText() const override;
+};
+
+// Runs one command line in the installation folder and returns its exit code,
+// keeping the user interface alive meanwhile. An empty command line and a
+// program that cannot be started count as 0; a crash counts as failure.
+int runServiceCommand(const QString &commandLine);
+
+#endif // ZELMANAGERSYSTEMSERVICETRIGGER_H

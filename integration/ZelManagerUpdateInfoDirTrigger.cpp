@@ -1,0 +1,175 @@
+#include "ZelManagerUpdateInfoDirTrigger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextCodec>
+#include <QTextDecoder>
+
+#include <archive.h>
+
+#include <memory>
+
+namespace {
+
+const int BlockSize = 409600;
+
+const char DirHeader[] = "This is the file .../info/dir, which contains the\n"
+                         "topmost node of the Info hierarchy, called (dir)Top.\n"
+                         "The first time you invoke Info you start off looking at this node.\n"
+                         "\x1f\n"
+                         "File: dir,\tNode: Top\tThis is the top of the INFO tree\n"
+                         "\n"
+                         "The Info Directory\n"
+                         "******************\n"
+                         "\n"
+                         "  The Info Directory is the top-level menu of major Info topics.\n"
+                         "  Type \"d\" in Info to return to the Info Directory.  Type \"q\" to exit Info.\n"
+                         "  Type \"?\" for a list of Info commands, or \"h\" to visit an Info tutorial.\n"
+                         "  Type \"m\" to choose a menu item--for instance,\n"
+                         "    \"mEmacs<Return>\" visits the Emacs manual.\n"
+                         "  In Emacs Info, you can click mouse button 2 on a menu item\n"
+                         "  or cross reference to follow it to its target.\n"
+                         "  Each menu line that starts with a * is a topic you can select with \"m\".\n"
+                         "  You can also select a topic by typing its ordinal number.\n"
+                         "  Every third topic has a red * to help pick the right number to type.\n"
+                         "\n"
+                         "* Menu:\n"
+                         "\n";
+
+struct ArchiveDeleter
+{
+    void operator()(archive *a) const { archive_read_free(a); }
+};
+
+// Follows the directory markers of one manual, line by line.
+class EntryCollector
+{
+public:
+    explicit EntryCollector(ZelManagerUpdateInfoDirTrigger::Sections &sections)
+        : m_sections(sections)
+    {
+    }
+
+    void addLine(const QString &text)
+    {
+        const QString line = text.trimmed();
+        if (line.isEmpty())
+            return;
+        if (line.startsWith(QLatin1String("INFO-DIR-SECTION"))) {
+            m_title = line.mid(16).trimmed();
+        } else if (line == QLatin1String("START-INFO-DIR-ENTRY")) {
+            m_current = m_sections.value(m_title);
+            m_collecting = true;
+        } else if (line == QLatin1String("END-INFO-DIR-ENTRY")) {
+            m_sections.insert(m_title, m_current);
+            m_collecting = false;
+        } else if (m_collecting) {
+            m_current << line;
+        }
+    }
+
+private:
+    ZelManagerUpdateInfoDirTrigger::Sections &m_sections;
+    QString m_title;
+    QStringList m_current;
+    bool m_collecting = false;
+};
+
+} // namespace
+
+void ZelManagerUpdateInfoDirTrigger::begin()
+{
+    m_dirty = false;
+}
+
+void ZelManagerUpdateInfoDirTrigger::finish()
+{
+    if (m_dirty)
+        rebuild();
+}
+
+void ZelManagerUpdateInfoDirTrigger::installFile(const QString &)
+{
+    m_dirty = true;
+}
+
+void ZelManagerUpdateInfoDirTrigger::removeFile(const QString &)
+{
+    m_dirty = true;
+    const QString dirFile = targetPath() + QStringLiteral("/share/info/dir");
+    if (QFileInfo(dirFile).isFile())
+        QFile::remove(dirFile);
+}
+
+bool ZelManagerUpdateInfoDirTrigger::readManual(const QString &file, Sections &sections)
+{
+    std::unique_ptr<archive, ArchiveDeleter> reader(archive_read_new());
+    archive_read_support_filter_gzip(reader.get());
+    archive_read_support_format_raw(reader.get());
+    archive_entry *entry = nullptr;
+    if (archive_read_open_filename(reader.get(), QFile::encodeName(file).constData(), BlockSize) != ARCHIVE_OK
+        || archive_read_next_header(reader.get(), &entry) != ARCHIVE_OK
+        || archive_filter_code(reader.get(), 0) != ARCHIVE_FILTER_GZIP)
+        return false;
+
+    // Work on a copy: a manual that breaks off half-way adds nothing.
+    Sections updated = sections;
+    EntryCollector collector(updated);
+    std::unique_ptr<QTextDecoder> decoder(QTextCodec::codecForName("UTF-8")->makeDecoder());
+    QByteArray block(BlockSize, Qt::Uninitialized);
+    QString pending;
+    for (;;) {
+        const la_ssize_t size = archive_read_data(reader.get(), block.data(), BlockSize);
+        if (size < 0)
+            return false;
+        if (size == 0)
+            break;
+        pending += decoder->toUnicode(block.constData(), int(size));
+        int start = 0;
+        for (int end = pending.indexOf(QLatin1Char('\n')); end >= 0;
+             start = end + 1, end = pending.indexOf(QLatin1Char('\n'), start))
+            collector.addLine(pending.mid(start, end - start));
+        pending.remove(0, start);
+    }
+    collector.addLine(pending);
+    sections = updated;
+    return true;
+}
+
+QByteArray ZelManagerUpdateInfoDirTrigger::dirFileContents(const Sections &sections)
+{
+    QByteArray contents(DirHeader);
+    for (auto it = sections.constBegin(); it != sections.constEnd(); ++it) {
+        contents += it.key().toUtf8() + '\n';
+        for (const QString &line : it.value())
+            contents += line.toUtf8() + '\n';
+        contents += '\n';
+    }
+    return contents;
+}
+
+void ZelManagerUpdateInfoDirTrigger::rebuild() const
+{
+    const QString infoDir = targetPath() + QStringLiteral("/share/info");
+    QDir folder(infoDir);
+    if (!QFileInfo(infoDir).isDir())
+        return;
+    const QStringList manuals
+        = folder.entryList({ QStringLiteral("*.info.gz") }, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QString dirFile = infoDir + QStringLiteral("/dir");
+    if (manuals.isEmpty()) {
+        QFile::remove(dirFile);
+        QDir().rmdir(infoDir);
+        return;
+    }
+    Sections sections;
+    for (const QString &manual : manuals)
+        readManual(infoDir + QLatin1Char('/') + manual, sections);
+    QSaveFile out(dirFile);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    out.write(dirFileContents(sections));
+    out.commit();
+}
