@@ -272,21 +272,21 @@ QByteArray ZelManagerRepositoryBuilder::controlFile(const Manifest &manifest)
     writer.writeTextElement(QStringLiteral("version"), manifest.version);
     writer.writeTextElement(QStringLiteral("architecture"), manifest.architecture);
     writer.writeTextElement(QStringLiteral("time"), QString::number(manifest.time));
-    writer.writeTextElement(QStringLiteral("maintainer"), manifest.maintainer);
-    writer.writeTextElement(QStringLiteral("description"), manifest.description);
+    ZelManagerRepositoryIndex::writeTextElement(writer, QStringLiteral("maintainer"), manifest.maintainer);
+    ZelManagerRepositoryIndex::writeTextElement(writer, QStringLiteral("description"), manifest.description);
     writer.writeStartElement(QStringLiteral("categories"));
     for (const QString &category : manifest.categories)
-        writer.writeTextElement(QStringLiteral("category"), category);
+        ZelManagerRepositoryIndex::writeTextElement(writer, QStringLiteral("category"), category);
     writer.writeEndElement();
     for (const QString &dependency : manifest.dependencies)
         writer.writeTextElement(QStringLiteral("dependency"), dependency);
     const QString scripts[] = { manifest.preinst, manifest.postinst, manifest.prerm, manifest.postrm };
     for (int n = 0; n < 4; ++n) {
         if (!scripts[n].isEmpty())
-            writer.writeTextElement(QLatin1String(ScriptNames[n]), scripts[n]);
+            ZelManagerRepositoryIndex::writeTextElement(writer, QLatin1String(ScriptNames[n]), scripts[n]);
     }
     for (const QString &pattern : manifest.nofix)
-        writer.writeTextElement(QStringLiteral("nofix"), pattern);
+        ZelManagerRepositoryIndex::writeTextElement(writer, QStringLiteral("nofix"), pattern);
     writer.writeEndElement();
     writer.writeEndDocument();
     return xml;

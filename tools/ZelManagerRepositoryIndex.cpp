@@ -73,11 +73,11 @@ void writePackage(QXmlStreamWriter &writer, const ZelManagerRepositoryIndex::Pac
 {
     writer.writeStartElement(QStringLiteral("package"));
     writer.writeTextElement(QStringLiteral("name"), package.name);
-    writer.writeTextElement(QStringLiteral("maintainer"), package.maintainer);
-    writer.writeTextElement(QStringLiteral("description"), package.description);
+    ZelManagerRepositoryIndex::writeTextElement(writer, QStringLiteral("maintainer"), package.maintainer);
+    ZelManagerRepositoryIndex::writeTextElement(writer, QStringLiteral("description"), package.description);
     writer.writeStartElement(QStringLiteral("categories"));
     for (const QString &category : package.categories)
-        writer.writeTextElement(QStringLiteral("category"), category);
+        ZelManagerRepositoryIndex::writeTextElement(writer, QStringLiteral("category"), category);
     writer.writeEndElement();
     writer.writeStartElement(QStringLiteral("files"));
     for (const ZelManagerRepositoryIndex::File &file : package.files) {
@@ -95,6 +95,22 @@ void writePackage(QXmlStreamWriter &writer, const ZelManagerRepositoryIndex::Pac
 }
 
 } // namespace
+
+void ZelManagerRepositoryIndex::writeTextElement(QXmlStreamWriter &writer, const QString &name, const QString &text)
+{
+    if (!text.contains(QLatin1Char('\r'))) {
+        writer.writeTextElement(name, text);
+        return;
+    }
+    writer.writeStartElement(name);
+    const QStringList pieces = text.split(QLatin1Char('\r'));
+    for (int n = 0; n < pieces.size(); ++n) {
+        if (n > 0)
+            writer.writeEntityReference(QStringLiteral("#13"));
+        writer.writeCharacters(pieces.at(n));
+    }
+    writer.writeEndElement();
+}
 
 QString ZelManagerRepositoryIndex::normalizedArchitecture(const QString &architecture)
 {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class QXmlStreamWriter;
+
 // A repository's "packages.xml" as the repository tool keeps it: read,
 // changed one archive at a time, and written back atomically. Packages are
 // written in name order; a package's maintainer, description and categories
@@ -49,6 +51,9 @@ public:
     QString errorText() const { return m_errorText; }
 
     static QString normalizedArchitecture(const QString &architecture);
+    // Writes carriage returns as character references: XML readers turn a
+    // literal one into a line feed.
+    static void writeTextElement(QXmlStreamWriter &writer, const QString &name, const QString &text);
 
 private:
     bool parse(const QByteArray &data);
