@@ -1,0 +1,30 @@
+#ifndef ZELMANAGERSQL_H
+#define ZELMANAGERSQL_H
+
+#include <QString>
+
+struct sqlite3;
+
+// Small helpers around SQLite's C interface shared by the database and the
+// repository updater.
+class ZelManagerSql
+{
+public:
+    // A text value as an SQL string literal: in single quotes, every single
+    // quote inside doubled, so no value can end the literal early. Statements
+    // built as text must place every text value through this.
+    static QString literal(const QString &value);
+
+    // Runs one or more statements given as text; returns SQLite's result code.
+    static int exec(sqlite3 *db, const QString &statements);
+
+    // Opens (creating if needed) the file; nullptr when that fails.
+    static sqlite3 *open(const QString &fileName);
+    // Finalizes statements still open on db, then closes it.
+    static void close(sqlite3 *db);
+
+    // Whether db has a table of that name.
+    static bool hasTable(sqlite3 *db, const char *table);
+};
+
+#endif // ZELMANAGERSQL_H

@@ -1,0 +1,69 @@
+#include "ZelManagerSqlStatement.h"
+
+#include <sqlite3.h>
+
+ZelManagerSqlStatement::ZelManagerSqlStatement(sqlite3 *db, const char *sql)
+{
+    if (db && sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(m_statement);
+        m_statement = nullptr;
+    }
+}
+
+ZelManagerSqlStatement::~ZelManagerSqlStatement()
+{
+    sqlite3_finalize(m_statement);
+}
+
+// The bytes are copied (SQLITE_TRANSIENT): the UTF-8 buffer is a temporary.
+ZelManagerSqlStatement &ZelManagerSqlStatement::bind(int index, const QString &value)
+{
+    if (m_statement) {
+        const QByteArray bytes = value.toUtf8();
+        sqlite3_bind_text(m_statement, index, bytes.constData(), bytes.size(), SQLITE_TRANSIENT);
+    }
+    return *this;
+}
+
+ZelManagerSqlStatement &ZelManagerSqlStatement::bind(int index, qint64 value)
+{
+    if (m_statement)
+        sqlite3_bind_int64(m_statement, index, value);
+    return *this;
+}
+
+bool ZelManagerSqlStatement::next()
+{
+    return m_statement && sqlite3_step(m_statement) == SQLITE_ROW;
+}
+
+bool ZelManagerSqlStatement::exec()
+{
+    if (!m_statement)
+        return false;
+    int result;
+    do {
+        result = sqlite3_step(m_statement);
+    } while (result == SQLITE_ROW);
+    sqlite3_reset(m_statement);
+    return result == SQLITE_DONE;
+}
+
+void ZelManagerSqlStatement::reset()
+{
+    if (m_statement)
+        sqlite3_reset(m_statement);
+}
+
+QString ZelManagerSqlStatement::text(int column) const
+{
+    if (!m_statement)
+        return QString();
+    const char *data = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
+    return data ? QString::fromUtf8(data, sqlite3_column_bytes(m_statement, column)) : QString();
+}
+
+qint64 ZelManagerSqlStatement::int64(int column) const
+{
+    return m_statement ? sqlite3_column_int64(m_statement, column) : 0;
+}

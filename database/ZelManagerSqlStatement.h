@@ -1,0 +1,41 @@
+#ifndef ZELMANAGERSQLSTATEMENT_H
+#define ZELMANAGERSQLSTATEMENT_H
+
+#include <QString>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One prepared statement with bound values: values never become part of the
+// statement text, and a statement run in a loop is parsed once.
+class ZelManagerSqlStatement
+{
+public:
+    ZelManagerSqlStatement(sqlite3 *db, const char *sql);
+    ~ZelManagerSqlStatement();
+    ZelManagerSqlStatement(const ZelManagerSqlStatement &) = delete;
+    ZelManagerSqlStatement &operator=(const ZelManagerSqlStatement &) = delete;
+
+    // False when db is null or the statement does not compile (a missing
+    // table, for instance); every other call is then harmless.
+    bool isValid() const { return m_statement; }
+
+    // Parameters count from 1, as in SQLite.
+    ZelManagerSqlStatement &bind(int index, const QString &value);
+    ZelManagerSqlStatement &bind(int index, qint64 value);
+
+    // Steps to the next row; false at the end or on failure.
+    bool next();
+    // Runs the statement to its end and makes it ready for new values.
+    bool exec();
+    // Makes the statement ready to run again (bound values are kept).
+    void reset();
+
+    QString text(int column) const;
+    qint64 int64(int column) const;
+
+private:
+    sqlite3_stmt *m_statement = nullptr;
+};
+
+#endif // ZELMANAGERSQLSTATEMENT_H
