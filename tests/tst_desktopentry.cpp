@@ -19,7 +19,8 @@ private:
     QString target() const { return ZelManagerSettings::instance()->targetPath(); }
 
     // Writes share/applications/<id>.desktop and returns its package path.
-    QString writeEntry(const QString &id, const QByteArray &keys, const QString &folder = QStringLiteral("applications"))
+    QString writeEntry(
+        const QString &id, const QByteArray &keys, const QString &folder = QStringLiteral("applications"))
     {
         const QString path = QStringLiteral("share/%1/%2.desktop").arg(folder, id);
         [&] { QVERIFY(TestSandbox::writeFile(target() + QLatin1Char('/') + path, "[Desktop Entry]\n" + keys)); }();
@@ -61,26 +62,26 @@ private slots:
     void dialectIsReadAsWritten()
     {
         QVERIFY(TestSandbox::writeFile(target() + QStringLiteral("/share/applications/tool.desktop"),
-                                       "Name=Before the group\n"
-                                       "  [Desktop Entry]  \n"
-                                       "Type=Application\n"
-                                       "Name=Tool\n"
-                                       "Name[de]=Werkzeug (Sprache)\n"
-                                       "Name[de_DE]=Werkzeug\n"
-                                       "Comment = A \"quoted\" \\t comment \n"
-                                       "GenericName[fr]=Outil\n"
-                                       "=no key\n"
-                                       "no equals sign\n"
-                                       "Priority=high\n"
-                                       "Terminal=Yes\n"
-                                       "Categories=;Utility;;System\n"
-                                       "MimeType=text/plain;\n"
-                                       "URL=https://example.org/a b\n"
-                                       "Exec=first\n"
-                                       "Unknown=ignored\n"
-                                       "[Desktop Action Other]\n"
-                                       "Exec=second\n"
-                                       "Path=bin\n"));
+            "Name=Before the group\n"
+            "  [Desktop Entry]  \n"
+            "Type=Application\n"
+            "Name=Tool\n"
+            "Name[de]=Werkzeug (Sprache)\n"
+            "Name[de_DE]=Werkzeug\n"
+            "Comment = A \"quoted\" \\t comment \n"
+            "GenericName[fr]=Outil\n"
+            "=no key\n"
+            "no equals sign\n"
+            "Priority=high\n"
+            "Terminal=Yes\n"
+            "Categories=;Utility;;System\n"
+            "MimeType=text/plain;\n"
+            "URL=https://example.org/a b\n"
+            "Exec=first\n"
+            "Unknown=ignored\n"
+            "[Desktop Action Other]\n"
+            "Exec=second\n"
+            "Path=bin\n"));
         const DesktopEntry entry = readDesktopEntry(QStringLiteral("share/applications/tool.desktop"));
         QCOMPARE(int(entry.type), int(DesktopEntryType::Application));
         QCOMPARE(entry.id, QStringLiteral("tool"));
@@ -124,12 +125,12 @@ private slots:
         QTest::newRow("no type") << QByteArray("Name=x") << 0 << false << true << true;
         QTest::newRow("not desktop") << QByteArray("Type=Alternative\nNotShowIn=Desktop;") << 4 << false << false
                                      << true;
-        QTest::newRow("not both") << QByteArray("Type=Application\nNotShowIn=Other;StartMenu;Desktop")
-                                  << 1 << false << false << false;
+        QTest::newRow("not both") << QByteArray("Type=Application\nNotShowIn=Other;StartMenu;Desktop") << 1 << false
+                                  << false << false;
         QTest::newRow("only desktop") << QByteArray("Type=Application\nOnlyShowIn=Desktop;") << 1 << false << true
                                       << true;
-        QTest::newRow("not then only") << QByteArray("Type=Application\nNotShowIn=Desktop\nOnlyShowIn=Desktop")
-                                       << 1 << false << true << true;
+        QTest::newRow("not then only") << QByteArray("Type=Application\nNotShowIn=Desktop\nOnlyShowIn=Desktop") << 1
+                                       << false << true << true;
     }
     void typesAndFlags()
     {
@@ -148,7 +149,8 @@ private slots:
         QCOMPARE(readDesktopEntry(QStringLiteral("share/applications/n.desktop")).priority, 12);
         // Absolute paths are read as given.
         QCOMPARE(readDesktopEntry(target() + QStringLiteral("/share/applications/n.desktop")).priority, 12);
-        QVERIFY(TestSandbox::writeFile(target() + QStringLiteral("/share/applications/n.txt"), "[Desktop Entry]\nType=Link"));
+        QVERIFY(TestSandbox::writeFile(
+            target() + QStringLiteral("/share/applications/n.txt"), "[Desktop Entry]\nType=Link"));
         QCOMPARE(int(readDesktopEntry(QStringLiteral("share/applications/n.txt")).type), 0);
         const DesktopEntry missing = readDesktopEntry(QStringLiteral("share/applications/missing.desktop"));
         QCOMPARE(int(missing.type), 0);
@@ -162,13 +164,13 @@ private slots:
     {
         QTest::addColumn<QString>("exec");
         QTest::addColumn<QStringList>("parts");
-        QTest::newRow("plain") << "tool --x" << QStringList{ "tool", "--x" };
-        QTest::newRow("quoted") << "\"bin/my app\" \"a b\" c" << QStringList{ "bin/my app", "a b", "c" };
-        QTest::newRow("escaped quote") << "\"say \\\"hi\\\"\" x" << QStringList{ "say \\\"hi\\\"", "x" };
-        QTest::newRow("escaped space") << "my\\ app arg" << QStringList{ "my\\ app", "arg" };
-        QTest::newRow("unclosed") << "app \"open to end" << QStringList{ "app", "open to end" };
-        QTest::newRow("white space") << QString::fromUtf8("\ta\u00a0b\u2003 c\r\n") << QStringList{ "a", "b", "c" };
-        QTest::newRow("field codes") << "app %F %u" << QStringList{ "app", "%F", "%u" };
+        QTest::newRow("plain") << "tool --x" << QStringList { "tool", "--x" };
+        QTest::newRow("quoted") << "\"bin/my app\" \"a b\" c" << QStringList { "bin/my app", "a b", "c" };
+        QTest::newRow("escaped quote") << "\"say \\\"hi\\\"\" x" << QStringList { "say \\\"hi\\\"", "x" };
+        QTest::newRow("escaped space") << "my\\ app arg" << QStringList { "my\\ app", "arg" };
+        QTest::newRow("unclosed") << "app \"open to end" << QStringList { "app", "open to end" };
+        QTest::newRow("white space") << QString::fromUtf8("\ta\u00a0b\u2003 c\r\n") << QStringList { "a", "b", "c" };
+        QTest::newRow("field codes") << "app %F %u" << QStringList { "app", "%F", "%u" };
         QTest::newRow("empty") << "   " << QStringList();
     }
     void commandLinesSplit()
@@ -200,13 +202,15 @@ private slots:
         QVERIFY(ZelManagerApplicationTrigger::programsFolder().startsWith(m_sandbox->home()));
         ZelManagerTrigger *trigger = triggerForType(TriggerType::Application);
         trigger->installFile(writeEntry(QStringLiteral("tool"),
-                                        "Type=Application\nName=Tool\nComment=Does\\nthings\nExec=tool --x\n"
-                                        "Path=work\nCategories=Development;\n"));
-        trigger->installFile(writeEntry(QStringLiteral("bat"), "Type=Application\nName=Batch\nExec=lib/app.bat\n"
-                                                               "NotShowIn=Desktop"));
-        trigger->installFile(writeEntry(QStringLiteral("spaced"), "Type=Application\nName=Spaced\n"
-                                                                  "Exec=\"bin/my app\" \"a b\" c %F 50%\n"
-                                                                  "NotShowIn=StartMenu"));
+            "Type=Application\nName=Tool\nComment=Does\\nthings\nExec=tool --x\n"
+            "Path=work\nCategories=Development;\n"));
+        trigger->installFile(writeEntry(QStringLiteral("bat"),
+            "Type=Application\nName=Batch\nExec=lib/app.bat\n"
+            "NotShowIn=Desktop"));
+        trigger->installFile(writeEntry(QStringLiteral("spaced"),
+            "Type=Application\nName=Spaced\n"
+            "Exec=\"bin/my app\" \"a b\" c %F 50%\n"
+            "NotShowIn=StartMenu"));
 
         const QString tool = desktopLauncher(QStringLiteral("Tool"));
         QCOMPARE(launcherValue(tool, "Type"), QStringLiteral("Application"));
@@ -215,15 +219,16 @@ private slots:
         QCOMPARE(launcherValue(tool, "Comment"), QStringLiteral("Does\\\\nthings"));
         QCOMPARE(launcherValue(tool, "Path"), QStringLiteral("work"));
         QVERIFY(QFileInfo(tool).isExecutable());
-        QCOMPARE(TestSandbox::readFile(menuLauncher(QStringLiteral("Development Tools/Tool"))),
-                 TestSandbox::readFile(tool));
+        QCOMPARE(
+            TestSandbox::readFile(menuLauncher(QStringLiteral("Development Tools/Tool"))), TestSandbox::readFile(tool));
 
         QVERIFY(!QFileInfo::exists(desktopLauncher(QStringLiteral("Batch"))));
-        QCOMPARE(launcherValue(menuLauncher(QStringLiteral("Batch")), "Exec"), target() + QStringLiteral("/lib/app.bat"));
+        QCOMPARE(
+            launcherValue(menuLauncher(QStringLiteral("Batch")), "Exec"), target() + QStringLiteral("/lib/app.bat"));
 
         const QString spaced = desktopLauncher(QStringLiteral("Spaced"));
         QCOMPARE(launcherValue(spaced, "Exec"),
-                 QLatin1Char('"') + target() + QStringLiteral("/bin/my app.exe\" \"a b\" c 50%%"));
+            QLatin1Char('"') + target() + QStringLiteral("/bin/my app.exe\" \"a b\" c 50%%"));
         QVERIFY(!QFileInfo::exists(menuLauncher(QStringLiteral("Spaced"))));
     }
 
@@ -232,8 +237,8 @@ private slots:
         ZelManagerTrigger *trigger = triggerForType(TriggerType::Application);
         QVERIFY(QDir().mkpath(target() + QStringLiteral("/doc")));
         trigger->installFile(writeEntry(QStringLiteral("web"), "Type=Link\nName=Home page\nURL=https://example.org/x"));
-        trigger->installFile(writeEntry(QStringLiteral("docs"), QByteArray("Type=Directory\nName=Docs\nPath=")
-                                                                    + target().toUtf8() + "/doc"));
+        trigger->installFile(writeEntry(
+            QStringLiteral("docs"), QByteArray("Type=Directory\nName=Docs\nPath=") + target().toUtf8() + "/doc"));
         trigger->installFile(writeEntry(QStringLiteral("svc"), "Type=Service\nName=Service\nExec=x"));
         trigger->installFile(writeEntry(QStringLiteral("noexec"), "Type=Application\nName=Nothing\n"));
 
@@ -241,7 +246,7 @@ private slots:
         QCOMPARE(launcherValue(web, "Type"), QStringLiteral("Link"));
         QCOMPARE(launcherValue(web, "URL"), QStringLiteral("https://example.org/x"));
         QCOMPARE(launcherValue(desktopLauncher(QStringLiteral("Docs")), "URL"),
-                 QUrl::fromLocalFile(target() + QStringLiteral("/doc")).toString());
+            QUrl::fromLocalFile(target() + QStringLiteral("/doc")).toString());
         QVERIFY(!QFileInfo::exists(desktopLauncher(QStringLiteral("Service"))));
         QVERIFY(!QFileInfo::exists(desktopLauncher(QStringLiteral("Nothing"))));
     }
@@ -263,10 +268,12 @@ private slots:
     void removalTidiesTheStartMenu()
     {
         ZelManagerTrigger *trigger = triggerForType(TriggerType::Application);
-        const QString paint = writeEntry(QStringLiteral("paint"), "Type=Application\nName=Paint\nExec=paint\n"
-                                                                  "Categories=Graphics;");
-        const QString view = writeEntry(QStringLiteral("view"), "Type=Application\nName=View\nExec=view\n"
-                                                                "Categories=Graphics;");
+        const QString paint = writeEntry(QStringLiteral("paint"),
+            "Type=Application\nName=Paint\nExec=paint\n"
+            "Categories=Graphics;");
+        const QString view = writeEntry(QStringLiteral("view"),
+            "Type=Application\nName=View\nExec=view\n"
+            "Categories=Graphics;");
         const QString top = writeEntry(QStringLiteral("top"), "Type=Application\nName=Top\nExec=top");
         for (const QString &path : { paint, view, top })
             trigger->installFile(path);
@@ -297,7 +304,7 @@ private slots:
         const QString file = m_sandbox->path() + QStringLiteral("/links/sub/Link.desktop");
         QCOMPARE(ShellLink::hostFilePath(lnk), file);
         QCOMPARE(launcherValue(file, "Exec"),
-                 QStringLiteral("\"C:\\\\\\\\Program Files\\\\\\\\x.exe\" \"\\\\$HOME\" \"a\\\\\\\\b\""));
+            QStringLiteral("\"C:\\\\\\\\Program Files\\\\\\\\x.exe\" \"\\\\$HOME\" \"a\\\\\\\\b\""));
         QCOMPARE(launcherValue(file, "Icon"), QStringLiteral("/icons/x.png"));
         QCOMPARE(launcherValue(file, "Name"), QStringLiteral("Link"));
         QVERIFY(ShellLink::remove(lnk));

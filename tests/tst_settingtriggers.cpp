@@ -35,9 +35,9 @@ private:
     void writeServiceScript()
     {
         QVERIFY(TestSandbox::writeFile(target() + QStringLiteral("/bin/svc.sh"),
-                                       "echo \"$1\" >> service.log\n"
-                                       "case \"$1\" in fail-*) exit 3 ;; esac\n"
-                                       "exit 0\n"));
+            "echo \"$1\" >> service.log\n"
+            "case \"$1\" in fail-*) exit 3 ;; esac\n"
+            "exit 0\n"));
     }
     QString serviceLog() const { return TestSandbox::readFile(target() + QStringLiteral("/service.log")); }
 
@@ -77,15 +77,15 @@ private slots:
     void environmentVariablesFollowEntries()
     {
         ZelManagerTrigger *trigger = triggerForType(TriggerType::Environment);
-        const QString withPath =
-            writeEntry(QStringLiteral("share/environments/a.desktop"), "Type=Environment\nName=TOOL_HOME\n"
-                                                                       "Path=bin\nValue=x\n");
-        const QString withValue =
-            writeEntry(QStringLiteral("share/environments/b.desktop"), "Type=Environment\nName=TOOL_MODE\nValue=x\n");
-        const QString absolute = writeEntry(QStringLiteral("share/environments/c.desktop"),
-                                            "Type=Environment\nName=TOOL_DATA\nPath=/srv/data\n");
-        const QString notEnvironment =
-            writeEntry(QStringLiteral("share/environments/d.desktop"), "Type=Service\nName=TOOL_OTHER\nValue=x\n");
+        const QString withPath = writeEntry(QStringLiteral("share/environments/a.desktop"),
+            "Type=Environment\nName=TOOL_HOME\n"
+            "Path=bin\nValue=x\n");
+        const QString withValue
+            = writeEntry(QStringLiteral("share/environments/b.desktop"), "Type=Environment\nName=TOOL_MODE\nValue=x\n");
+        const QString absolute = writeEntry(
+            QStringLiteral("share/environments/c.desktop"), "Type=Environment\nName=TOOL_DATA\nPath=/srv/data\n");
+        const QString notEnvironment
+            = writeEntry(QStringLiteral("share/environments/d.desktop"), "Type=Service\nName=TOOL_OTHER\nValue=x\n");
         for (const QString &path : { withPath, withValue, absolute, notEnvironment })
             trigger->installFile(path);
         QCOMPARE(machineVariable(QStringLiteral("TOOL_HOME")).toString(), target() + QStringLiteral("/bin"));
@@ -133,8 +133,7 @@ private slots:
         QTest::newRow("install fails") << QByteArray("Install=sh bin/svc.sh fail-install\nStart=sh bin/svc.sh start")
                                        << "fail-install\n"
                                        << "fail-install\n";
-        QTest::newRow("stop fails") << QByteArray("Stop=sh bin/svc.sh fail-stop\nRemove=sh bin/svc.sh remove")
-                                    << ""
+        QTest::newRow("stop fails") << QByteArray("Stop=sh bin/svc.sh fail-stop\nRemove=sh bin/svc.sh remove") << ""
                                     << "fail-stop\n";
         QTest::newRow("no install") << QByteArray("Start=sh bin/svc.sh start\nRemove=sh bin/svc.sh remove") << ""
                                     << "remove\n";
@@ -158,7 +157,7 @@ private slots:
     {
         writeServiceScript();
         const QString path = writeEntry(QStringLiteral("share/services/x.desktop"),
-                                        "Type=Application\nInstall=sh bin/svc.sh install\nRemove=sh bin/svc.sh remove");
+            "Type=Application\nInstall=sh bin/svc.sh install\nRemove=sh bin/svc.sh remove");
         triggerForType(TriggerType::SystemService)->installFile(path);
         triggerForType(TriggerType::SystemService)->removeFile(path);
         QCOMPARE(serviceLog(), QString());
@@ -167,13 +166,13 @@ private slots:
     void alternativesFollowPriorities()
     {
         const QString low = writeEntry(QStringLiteral("share/alternatives/low.desktop"),
-                                       "Type=Alternative\nName=Solver_Engine\nPriority=10\nValue=bin/solver10.exe");
+            "Type=Alternative\nName=Solver_Engine\nPriority=10\nValue=bin/solver10.exe");
         const QString high = writeEntry(QStringLiteral("share/alternatives/high.desktop"),
-                                        "Type=Alternative\nName=Solver_Engine\nPriority=20\nValue=bin/solver20.exe");
+            "Type=Alternative\nName=Solver_Engine\nPriority=20\nValue=bin/solver20.exe");
         const QString none = writeEntry(QStringLiteral("share/alternatives/none.desktop"),
-                                        "Type=Alternative\nName=Solver_Engine\nValue=bin/never.exe");
+            "Type=Alternative\nName=Solver_Engine\nValue=bin/never.exe");
         const QString zero = writeEntry(QStringLiteral("share/alternatives/zero.desktop"),
-                                        "Type=Alternative\nName=Zero_Only\nPriority=0\nValue=bin/zero.exe");
+            "Type=Alternative\nName=Zero_Only\nPriority=0\nValue=bin/zero.exe");
         runAlternatives(true, { low, high, none, zero });
         QCOMPARE(TestSandbox::readFile(solverConfig()), QStringLiteral("Solver_Engine=bin/solver20.exe"));
         QCOMPARE(machineVariable(QStringLiteral("Solver_Engine")).toString(), QStringLiteral("bin/solver20.exe"));
@@ -195,14 +194,14 @@ private slots:
 
     void equalPrioritiesPreferTheFirstFile()
     {
-        const QString b = writeEntry(QStringLiteral("share/alternatives/b.desktop"),
-                                     "Type=Alternative\nName=Editor\nPriority=5\nValue=b.exe");
-        const QString a = writeEntry(QStringLiteral("share/alternatives/a.desktop"),
-                                     "Type=Alternative\nName=Editor\nPriority=5\nValue=a.exe");
+        const QString b = writeEntry(
+            QStringLiteral("share/alternatives/b.desktop"), "Type=Alternative\nName=Editor\nPriority=5\nValue=b.exe");
+        const QString a = writeEntry(
+            QStringLiteral("share/alternatives/a.desktop"), "Type=Alternative\nName=Editor\nPriority=5\nValue=a.exe");
         QVERIFY(TestSandbox::writeFile(target() + QStringLiteral("/share/keep.txt"), "x"));
         runAlternatives(true, { b, a });
         QCOMPARE(TestSandbox::readFile(alternativesFolder() + QStringLiteral("/editor.config")),
-                 QStringLiteral("Editor=a.exe"));
+            QStringLiteral("Editor=a.exe"));
         runAlternatives(false, { a, b });
         QVERIFY(!QFileInfo::exists(alternativesFolder()));
         QVERIFY(QFileInfo::exists(target() + QStringLiteral("/share/keep.txt")));
@@ -211,14 +210,14 @@ private slots:
     void untouchedAlternativesAreLeftAlone()
     {
         writeEntry(QStringLiteral("share/alternatives/a.desktop"), "Type=Alternative\nName=Pager\nPriority=5\nValue=a");
-        const QString hostile = writeEntry(QStringLiteral("share/alternatives/h.desktop"),
-                                           "Type=Alternative\nName=../../escape\nPriority=5\nValue=x");
+        const QString hostile = writeEntry(
+            QStringLiteral("share/alternatives/h.desktop"), "Type=Alternative\nName=../../escape\nPriority=5\nValue=x");
         runAlternatives(true, { hostile });
         QVERIFY(!QFileInfo::exists(alternativesFolder() + QStringLiteral("/pager.config")));
         QVERIFY(!QFileInfo::exists(target() + QStringLiteral("/escape.config")));
         QVERIFY(!QFileInfo::exists(m_sandbox->installPath() + QStringLiteral("/escape.config")));
         QCOMPARE(ZelManagerAlternativeTrigger::configFileName(QStringLiteral("Solver_Engine")),
-                 QStringLiteral("solver.engine.config"));
+            QStringLiteral("solver.engine.config"));
     }
 
 private:

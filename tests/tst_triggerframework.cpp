@@ -28,7 +28,8 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<TriggerType>("type");
-        const struct {
+        const struct
+        {
             const char *path;
             TriggerType type;
         } rows[] = {
