@@ -87,9 +87,10 @@ int main(int argc, char **argv)
     file.remove();
 
     std::printf("file size          %lld MB\n", FileSize / 1048576);
-    std::printf("md5sum             %lld ms  %.0f MB/s  %s\n", bestTool, megabytesPerSecond(bestTool),
-                qPrintable(toolSum));
-    std::printf("MMd5SumCalculator  %lld ms  %.0f MB/s  %s\n", bestOwn, megabytesPerSecond(bestOwn), qPrintable(ownSum));
+    std::printf(
+        "md5sum             %lld ms  %.0f MB/s  %s\n", bestTool, megabytesPerSecond(bestTool), qPrintable(toolSum));
+    std::printf(
+        "MMd5SumCalculator  %lld ms  %.0f MB/s  %s\n", bestOwn, megabytesPerSecond(bestOwn), qPrintable(ownSum));
     std::printf("ratio (own/md5sum) %.2f\n", bestTool > 0 ? double(bestOwn) / bestTool : 0.0);
     if (toolSum != ownSum) {
         std::fprintf(stderr, "sums differ\n");

@@ -140,7 +140,8 @@ private slots:
         QCOMPARE(shorter.error, QNetworkReply::NoError);
         QVERIFY(shorter.body == m_data.left(100));
 
-        QVERIFY(m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::WrongLength, m_data.size() + 5000));
+        QVERIFY(
+            m_server.setBehaviour(QStringLiteral("/repo/x.vtrpkg"), TestHttpServer::WrongLength, m_data.size() + 5000));
         const Fetched longer = fetch(QStringLiteral("/repo/x.vtrpkg"));
         QVERIFY(longer.error != QNetworkReply::NoError);
     }
@@ -167,8 +168,8 @@ private slots:
 
     void neverServesOutsideItsFolder()
     {
-        for (const QByteArray &target : { QByteArray("/../secret.txt"), QByteArray("/%2e%2e/secret.txt"),
-                                          QByteArray("/repo/../../secret.txt") }) {
+        for (const QByteArray &target :
+            { QByteArray("/../secret.txt"), QByteArray("/%2e%2e/secret.txt"), QByteArray("/repo/../../secret.txt") }) {
             const QByteArray response = rawRequest(target);
             QVERIFY2(response.contains(" 404 "), target.constData());
             QVERIFY(!response.contains("secret\n") && !response.endsWith("secret"));

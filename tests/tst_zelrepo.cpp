@@ -145,8 +145,8 @@ private slots:
         for (const ReadEntry &entry : archive.entries)
             (entry.type == AE_IFDIR ? folders : files).append(entry.path);
         QCOMPARE(files,
-                 QStringList({ prefix + "package.xml", prefix + "bin/a.dll", prefix + "share/doc/foo/README",
-                               prefix + QString::fromUtf8("share/info/f\xc3\xbc.info") }));
+            QStringList({ prefix + "package.xml", prefix + "bin/a.dll", prefix + "share/doc/foo/README",
+                prefix + QString::fromUtf8("share/info/f\xc3\xbc.info") }));
         QVERIFY(folders.contains(prefix + QStringLiteral("var/empty/")) || folders.contains(prefix + "var/empty"));
 
         const ReadEntry *dll = archive.find(prefix + QStringLiteral("bin/a.dll"));
@@ -207,8 +207,9 @@ private slots:
     void secondVersionUpdatesTheIndex()
     {
         writeSource(source(), manifestText(QStringLiteral("foo"), QStringLiteral("1.0-1")));
-        writeSource(source("src2"), manifestText(QStringLiteral("foo"), QStringLiteral("2.0"))
-                                        .replace(QStringLiteral("Jane Roe"), QStringLiteral("Max Mustermann")));
+        writeSource(source("src2"),
+            manifestText(QStringLiteral("foo"), QStringLiteral("2.0"))
+                .replace(QStringLiteral("Jane Roe"), QStringLiteral("Max Mustermann")));
         writeSource(source("src3"), manifestText(QStringLiteral("aaa"), QStringLiteral("0.1")));
         Builder builder;
         builder.setTime(100);
@@ -242,8 +243,9 @@ private slots:
     void indexCommandRebuildsFromArchives()
     {
         writeSource(source(), manifestText(QStringLiteral("foo"), QStringLiteral("1.0-1")));
-        writeSource(source("src2"), manifestText(QStringLiteral("foo"), QStringLiteral("2.0"))
-                                        .replace(QStringLiteral("i386"), QStringLiteral("win64")));
+        writeSource(source("src2"),
+            manifestText(QStringLiteral("foo"), QStringLiteral("2.0"))
+                .replace(QStringLiteral("i386"), QStringLiteral("win64")));
         Builder builder;
         builder.setTime(100);
         QVERIFY(builder.buildPackage(source(), repo()));
@@ -261,8 +263,8 @@ private slots:
         QVERIFY(builder.rebuildIndex(repo()));
         QCOMPARE(loadIndex().package(QStringLiteral("foo"))->files.size(), 1);
 
-        QVERIFY(QFile::rename(repo() + QStringLiteral("/foo_2.0_amd64.vtrpkg"),
-                              repo() + QStringLiteral("/foo_2.0_i686.vtrpkg")));
+        QVERIFY(QFile::rename(
+            repo() + QStringLiteral("/foo_2.0_amd64.vtrpkg"), repo() + QStringLiteral("/foo_2.0_i686.vtrpkg")));
         QVERIFY(!builder.rebuildIndex(repo()));
         QVERIFY(builder.errorText().contains(QStringLiteral("foo_2.0_amd64.vtrpkg")));
         QCOMPARE(loadIndex().package(QStringLiteral("foo"))->files.size(), 1);
@@ -276,14 +278,20 @@ private slots:
         QTest::newRow("no name") << QString(good).replace("name: foo\n", "") << "not a valid package name";
         QTest::newRow("climbing name") << manifestText("../foo", "1.0") << "not a valid package name";
         QTest::newRow("slash in version") << manifestText("foo", "1.0/x") << "not a valid version";
-        QTest::newRow("bad operator") << good + "depends: bar >> 1.0\n" << "is not a dependency";
-        QTest::newRow("operator only") << good + "depends: >= 1.0\n" << "is not a dependency";
-        QTest::newRow("unknown key") << good + "homepage: x\n" << "unknown key \"homepage\"";
-        QTest::newRow("twice") << good + "version: 2.0\n" << "\"version\" given twice";
-        QTest::newRow("continuation") << good + " more\n" << "only the description may continue";
+        QTest::newRow("bad operator") << good + "depends: bar >> 1.0\n"
+                                      << "is not a dependency";
+        QTest::newRow("operator only") << good + "depends: >= 1.0\n"
+                                       << "is not a dependency";
+        QTest::newRow("unknown key") << good + "homepage: x\n"
+                                     << "unknown key \"homepage\"";
+        QTest::newRow("twice") << good + "version: 2.0\n"
+                               << "\"version\" given twice";
+        QTest::newRow("continuation") << good + " more\n"
+                                      << "only the description may continue";
         QTest::newRow("architecture") << QString(good).replace("i386", "arm") << "not an architecture";
         QTest::newRow("control character") << QString(good).replace("Jane Roe", "Jane\x01Roe") << "control character";
-        QTest::newRow("no colon") << good + "just text\n" << "expected \"key: value\"";
+        QTest::newRow("no colon") << good + "just text\n"
+                                  << "expected \"key: value\"";
     }
 
     void refusesBadManifests()
@@ -325,7 +333,7 @@ private slots:
         QVERIFY(!builder.buildPackage(source(), repo()));
         QVERIFY(builder.errorText().contains(QStringLiteral("not a repository index")));
         QCOMPARE(TestSandbox::readFile(repo() + QStringLiteral("/packages.xml")),
-                 QStringLiteral("<vantor-packages><package>"));
+            QStringLiteral("<vantor-packages><package>"));
         QVERIFY(!QFileInfo::exists(repo() + QStringLiteral("/foo_1.0_i686.vtrpkg")));
         QVERIFY(TestSandbox::writeFile(repo() + QStringLiteral("/packages.xml"), "<other/>"));
         QVERIFY(!builder.buildPackage(source(), repo()));
@@ -355,10 +363,8 @@ private slots:
         Builder::ArchiveEntry link(QStringLiteral("bin/link"), QByteArray());
         link.type = Builder::ArchiveEntry::Symlink;
         link.linkTarget = QStringLiteral("../../outside");
-        const QList<Builder::ArchiveEntry> entries { { "./package.xml", "<package/>" },
-                                                     { "../evil.dll", "evil" },
-                                                     { "/abs/evil.dll", "evil" },
-                                                     link };
+        const QList<Builder::ArchiveEntry> entries { { "./package.xml", "<package/>" }, { "../evil.dll", "evil" },
+            { "/abs/evil.dll", "evil" }, link };
         const QString path = m_sandbox->path() + QStringLiteral("/hostile.vtrpkg");
         QString md5, error;
         QVERIFY2(Builder::writeArchive(path, entries, Builder::Lzma, &md5, &error), qPrintable(error));
@@ -386,7 +392,7 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         const QString archive = repo() + QStringLiteral("/foo_1.0-1_i686.vtrpkg");
         QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
-                 archive + ' ' + md5sumTool(archive) + QStringLiteral(" 1234"));
+            archive + ' ' + md5sumTool(archive) + QStringLiteral(" 1234"));
         QCOMPARE(readArchive(archive).filter, ARCHIVE_FILTER_LZMA);
 
         process.start(tool, { "index", repo() });

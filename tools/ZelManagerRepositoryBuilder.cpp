@@ -100,8 +100,8 @@ bool ZelManagerRepositoryBuilder::fail(const QString &text)
     return false;
 }
 
-QString ZelManagerRepositoryBuilder::archiveFileName(const QString &name, const QString &version,
-                                                     const QString &architecture)
+QString ZelManagerRepositoryBuilder::archiveFileName(
+    const QString &name, const QString &version, const QString &architecture)
 {
     const QString processor = architecture == QLatin1String("win32") ? QStringLiteral("i686") : QStringLiteral("amd64");
     return name + QLatin1Char('_') + version + QLatin1Char('_') + processor + QStringLiteral(".vtrpkg");
@@ -245,7 +245,7 @@ bool ZelManagerRepositoryBuilder::validateManifest(Manifest *manifest, QString *
         }
     }
     const QStringList texts = QStringList { manifest->maintainer, manifest->description, manifest->preinst,
-                                            manifest->postinst, manifest->prerm, manifest->postrm }
+        manifest->postinst, manifest->prerm, manifest->postrm }
         + manifest->categories + manifest->nofix;
     for (const QString &text : texts) {
         if (!isXmlSafe(text)) {
@@ -346,7 +346,7 @@ bool ZelManagerRepositoryBuilder::collectFiles(const QString &filesFolder, QList
         return true;
     QStringList paths;
     QDirIterator it(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext())
         paths.append(root.relativeFilePath(it.next()));
     paths.sort();
@@ -382,8 +382,8 @@ bool ZelManagerRepositoryBuilder::buildPackage(const QString &sourceFolder, cons
     return buildPackage(manifest, sourceFolder + QStringLiteral("/files"), repositoryFolder);
 }
 
-bool ZelManagerRepositoryBuilder::buildPackage(const Manifest &manifest, const QString &filesFolder,
-                                               const QString &repositoryFolder)
+bool ZelManagerRepositoryBuilder::buildPackage(
+    const Manifest &manifest, const QString &filesFolder, const QString &repositoryFolder)
 {
     QList<ArchiveEntry> files;
     if (!collectFiles(filesFolder, &files))
@@ -391,8 +391,8 @@ bool ZelManagerRepositoryBuilder::buildPackage(const Manifest &manifest, const Q
     return buildPackage(manifest, files, repositoryFolder);
 }
 
-bool ZelManagerRepositoryBuilder::buildPackage(const Manifest &source, const QList<ArchiveEntry> &files,
-                                               const QString &repositoryFolder)
+bool ZelManagerRepositoryBuilder::buildPackage(
+    const Manifest &source, const QList<ArchiveEntry> &files, const QString &repositoryFolder)
 {
     m_errorText.clear();
     Manifest manifest = source;
@@ -430,9 +430,7 @@ bool ZelManagerRepositoryBuilder::buildPackage(const Manifest &source, const QLi
         return fail(error);
 
     if (m_indexUpdate) {
-        ZelManagerRepositoryIndex::Package metadata { manifest.name, manifest.maintainer, manifest.description,
-                                                      manifest.categories, {} };
-        index.addFile(metadata, { manifest.version, manifest.architecture, manifest.time, md5, manifest.dependencies });
+        addToIndex(&index, manifest, md5);
         if (!index.save(indexPath))
             return fail(index.errorText());
     }
@@ -440,6 +438,14 @@ bool ZelManagerRepositoryBuilder::buildPackage(const Manifest &source, const QLi
     m_md5sum = md5;
     m_builtTime = manifest.time;
     return true;
+}
+
+void ZelManagerRepositoryBuilder::addToIndex(
+    ZelManagerRepositoryIndex *index, const Manifest &manifest, const QString &md5sum)
+{
+    const ZelManagerRepositoryIndex::Package metadata { manifest.name, manifest.maintainer, manifest.description,
+        manifest.categories, {} };
+    index->addFile(metadata, { manifest.version, manifest.architecture, manifest.time, md5sum, manifest.dependencies });
 }
 
 bool ZelManagerRepositoryBuilder::rebuildIndex(const QString &repositoryFolder)
@@ -467,9 +473,7 @@ bool ZelManagerRepositoryBuilder::rebuildIndex(const QString &repositoryFolder)
         const QString md5 = fileMd5Sum(path);
         if (md5.isEmpty())
             return fail(tr("Can not read %1").arg(path));
-        ZelManagerRepositoryIndex::Package metadata { manifest.name, manifest.maintainer, manifest.description,
-                                                      manifest.categories, {} };
-        index.addFile(metadata, { manifest.version, manifest.architecture, manifest.time, md5, manifest.dependencies });
+        addToIndex(&index, manifest, md5);
     }
     if (!index.save(folder.filePath(QStringLiteral("packages.xml"))))
         return fail(index.errorText());
@@ -478,8 +482,8 @@ bool ZelManagerRepositoryBuilder::rebuildIndex(const QString &repositoryFolder)
 
 namespace {
 
-bool writeEntryData(struct archive *archive, const ZelManagerRepositoryBuilder::ArchiveEntry &entry, qint64 size,
-                    QString *error)
+bool writeEntryData(
+    struct archive *archive, const ZelManagerRepositoryBuilder::ArchiveEntry &entry, qint64 size, QString *error)
 {
     if (entry.sourceFile.isEmpty()) {
         if (!entry.data.isEmpty() && archive_write_data(archive, entry.data.constData(), size_t(size)) < 0) {
@@ -524,9 +528,10 @@ bool writeEntry(struct archive *archive, const ZelManagerRepositoryBuilder::Arch
     archive_entry_set_pathname_utf8(header, entry.path.toUtf8().constData());
     archive_entry_set_mtime(header, entry.time, 0);
     archive_entry_set_perm(header, mode_t(entry.permissions));
-    archive_entry_set_filetype(header, entry.type == Entry::Directory ? AE_IFDIR
-                                       : entry.type == Entry::Symlink ? AE_IFLNK
-                                                                      : AE_IFREG);
+    archive_entry_set_filetype(header,
+        entry.type == Entry::Directory     ? AE_IFDIR
+            : entry.type == Entry::Symlink ? AE_IFLNK
+                                           : AE_IFREG);
     if (entry.type == Entry::Symlink)
         archive_entry_set_symlink_utf8(header, entry.linkTarget.toUtf8().constData());
     archive_entry_set_size(header, size);
@@ -541,8 +546,8 @@ bool writeEntry(struct archive *archive, const ZelManagerRepositoryBuilder::Arch
 
 } // namespace
 
-bool ZelManagerRepositoryBuilder::writeArchive(const QString &path, const QList<ArchiveEntry> &entries,
-                                               Compression compression, QString *md5sum, QString *error)
+bool ZelManagerRepositoryBuilder::writeArchive(
+    const QString &path, const QList<ArchiveEntry> &entries, Compression compression, QString *md5sum, QString *error)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {

@@ -105,14 +105,14 @@ public:
     static QString normalizedDependency(const QString &text);
     // Writes any entries, hostile ones included (tests need those too).
     static bool writeArchive(const QString &path, const QList<ArchiveEntry> &entries, Compression compression,
-                             QString *md5sum, QString *error);
+        QString *md5sum, QString *error);
     static bool readControlFile(const QString &archivePath, QByteArray *xml, QString *error);
     static QString fileMd5Sum(const QString &path);
 
 private:
     bool fail(const QString &text);
     bool collectFiles(const QString &filesFolder, QList<ArchiveEntry> *entries);
-    bool addToIndex(const Manifest &manifest, const QString &repositoryFolder);
+    static void addToIndex(ZelManagerRepositoryIndex *index, const Manifest &manifest, const QString &md5sum);
 
     Compression m_compression = Plain;
     qint64 m_time = 0;

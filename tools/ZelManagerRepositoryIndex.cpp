@@ -173,8 +173,8 @@ QByteArray ZelManagerRepositoryIndex::toXml() const
     QList<const Package *> sorted;
     for (const Package &package : m_packages)
         sorted.append(&package);
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const Package *a, const Package *b) { return a->name < b->name; });
+    std::stable_sort(
+        sorted.begin(), sorted.end(), [](const Package *a, const Package *b) { return a->name < b->name; });
 
     QByteArray xml;
     QXmlStreamWriter writer(&xml);
@@ -204,7 +204,7 @@ bool ZelManagerRepositoryIndex::save(const QString &path)
 void ZelManagerRepositoryIndex::addFile(const Package &metadata, const File &file)
 {
     auto package = std::find_if(m_packages.begin(), m_packages.end(),
-                                [&](const Package &candidate) { return candidate.name == metadata.name; });
+        [&](const Package &candidate) { return candidate.name == metadata.name; });
     if (package == m_packages.end()) {
         Package added = metadata;
         added.files.clear();

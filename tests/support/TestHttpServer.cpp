@@ -94,11 +94,10 @@ bool TestHttpServer::setBehaviour(const QString &path, Behaviour behaviour, qint
 {
     bool ok = false;
     control(QStringLiteral("behaviour"),
-            { { QStringLiteral("path"), path },
-              { QStringLiteral("mode"), QLatin1String(modeName(behaviour)) },
-              { QStringLiteral("value"), QString::number(value) },
-              { QStringLiteral("interval"), QString::number(intervalMs) } },
-            &ok);
+        { { QStringLiteral("path"), path }, { QStringLiteral("mode"), QLatin1String(modeName(behaviour)) },
+            { QStringLiteral("value"), QString::number(value) },
+            { QStringLiteral("interval"), QString::number(intervalMs) } },
+        &ok);
     return ok;
 }
 

@@ -58,7 +58,7 @@ int build(QStringList arguments)
     if (!builder.buildPackage(folders.at(0), folders.at(1)))
         return failure(builder.errorText());
     std::printf("%s %s %lld\n", qPrintable(builder.archivePath()), qPrintable(builder.md5sum()),
-                static_cast<long long>(builder.time()));
+        static_cast<long long>(builder.time()));
     return 0;
 }
 
