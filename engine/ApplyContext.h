@@ -1,0 +1,37 @@
+#ifndef APPLYCONTEXT_H
+#define APPLYCONTEXT_H
+
+#include "PackageInfo.h"
+
+#include <QMap>
+#include <QString>
+
+class QObject;
+class ZelManagerOperationModel;
+
+// The shared state of one apply run: how many workers may run at once, the
+// run's operation model, the stop request, and the PackageInfo that each
+// downloader hands to its installer (or the remove manager to its removers).
+// GUI thread only: workers count themselves in their GUI-thread slots.
+struct ApplyContext
+{
+    explicit ApplyContext(ZelManagerOperationModel *model = nullptr, QObject *owner = nullptr);
+
+    int running = 0;
+    int limit = 1;
+    QObject *owner = nullptr;
+    bool stop = false;
+    ZelManagerOperationModel *operationModel = nullptr;
+    QMap<QString, PackageInfo> packageTable;
+
+    void countRunning() { ++running; }
+    void countStopped() { --running; }
+    bool isFull() const { return running >= limit; }
+    void putInfo(const QString &name, const PackageInfo &info) { packageTable.insert(name, info); }
+    PackageInfo info(const QString &name) const { return packageTable.value(name); }
+
+    // The processor count less two, at least one.
+    static int limitFor(int idealThreadCount);
+};
+
+#endif // APPLYCONTEXT_H
