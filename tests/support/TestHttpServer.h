@@ -30,12 +30,20 @@
 //   Normal       serve the file (404 when it does not exist)
 //   NotFound     404 even when the file exists
 //   DropAfter    correct headers, then <value> body bytes, then the server
-//                closes the connection (the client sees a failure)
+//                closes the connection
 //   Trickle      <value> bytes every <intervalMs> milliseconds
 //   WrongLength  announce Content-Length <value>, send the whole file and
 //                close: a smaller value truncates the body the client
-//                accepts, a larger one makes the transfer fail
+//                accepts, a larger one ends the body early
 //   Stall        wait <value> milliseconds before answering
+//
+// Beware: when a connection ends before the announced Content-Length
+// (DropAfter, WrongLength with a larger value), QNetworkReply usually
+// reports RemoteHostClosedError, but now and then (a race in Qt's HTTP layer,
+// roughly one run in ten here) it finishes with NoError and the short body.
+// Code under test must treat a body shorter than the reply's
+// ContentLengthHeader as a failure (or catch it by its MD5 sum), and tests
+// must accept both ways of failing.
 //
 // requestCount(path) tells how many requests (GET or HEAD) the server has
 // received for a path since start or reset(); QCOMPARE(..., 0) proves that a
