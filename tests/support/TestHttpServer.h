@@ -40,7 +40,8 @@
 // Beware: when a connection ends before the announced Content-Length
 // (DropAfter, WrongLength with a larger value), QNetworkReply usually
 // reports RemoteHostClosedError, but now and then (a race in Qt's HTTP layer,
-// roughly one run in ten here) it finishes with NoError and the short body.
+// roughly one run in ten here) it finishes with NoError and the short body,
+// having sent the request a second time (requestCount then reads 2).
 // Code under test must treat a body shorter than the reply's
 // ContentLengthHeader as a failure (or catch it by its MD5 sum), and tests
 // must accept both ways of failing.
