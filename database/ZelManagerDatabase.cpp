@@ -296,14 +296,19 @@ ZelManagerPackageLoader ZelManagerDatabase::loader() const
     return ZelManagerPackageLoader(m_statusDb, repositories, m_architecture);
 }
 
-// Records are kept across reloads (models and workers hold them); names
-// that left the "status" table lose theirs.
 void ZelManagerDatabase::loadPackages(ZelManagerPackageLoader &packageLoader)
 {
     packageLoader.readStatus();
     packageLoader.readInstalled();
     packageLoader.readOffers();
     packageLoader.readRepositoryInfos();
+    fillPackages(packageLoader);
+}
+
+// Records are kept across reloads (models and workers hold them); names
+// that left the "status" table lose theirs.
+void ZelManagerDatabase::fillPackages(const ZelManagerPackageLoader &packageLoader)
+{
     QHash<QString, ZelManagerPackage> records;
     records.reserve(packageLoader.statusRows().size());
     for (const ZelManagerPackageLoader::StatusRow &row : packageLoader.statusRows()) {
@@ -352,7 +357,10 @@ int ZelManagerDatabase::refresh()
         known.insert(name);
         insert.bind(1, name).bind(2, qint64(recomputedFlags(0, packageLoader, name))).exec();
     }
-    loadPackages(packageLoader);
+    // Only the "status" table changed since the reading above.
+    packageLoader.readStatus();
+    packageLoader.readRepositoryInfos();
+    fillPackages(packageLoader);
     return requestCount();
 }
 

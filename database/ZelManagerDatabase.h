@@ -157,6 +157,7 @@ private:
 
     int refresh();
     void loadPackages(ZelManagerPackageLoader &loader);
+    void fillPackages(const ZelManagerPackageLoader &loader);
     ZelManagerPackageLoader loader() const;
     int requestCount() const;
     void scheduleRequestCount();

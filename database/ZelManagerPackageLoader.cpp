@@ -48,7 +48,7 @@ void ZelManagerPackageLoader::readInstalled()
         m_installed.insert(
             name, { { query.text(2), query.int64(1), -1 }, query.text(3), query.text(4), query.text(5) });
     }
-    m_installedCategories = readCategories(m_statusDb);
+    m_installedCategories = readCategories(m_statusDb, -1);
 }
 
 ZelManagerPackageLoader::Version ZelManagerPackageLoader::installed(const QString &name) const
@@ -66,7 +66,7 @@ bool ZelManagerPackageLoader::isNewer(const Version &candidate, const Version &c
 
 void ZelManagerPackageLoader::readOffers()
 {
-    m_offers.clear();
+    m_versions.clear();
     m_newest.clear();
     m_offeredNames.clear();
     for (int index = 0; index < m_repositories.size(); ++index) {
@@ -83,32 +83,46 @@ void ZelManagerPackageLoader::readOffers()
             } else if (isNewer(offer, *newest)) {
                 *newest = offer;
             }
-            m_offers[name].append(offer);
+            QStringList &versions = m_versions[name];
+            if (!versions.contains(offer.version))
+                versions.append(offer.version);
         }
     }
 }
 
-QHash<QString, QStringList> ZelManagerPackageLoader::readCategories(sqlite3 *db)
+QHash<QString, QStringList> ZelManagerPackageLoader::readCategories(sqlite3 *db, int repository) const
 {
     QHash<QString, QStringList> categories;
     ZelManagerSqlStatement query(db, "SELECT category,package FROM categories;");
-    while (query.next())
-        categories[query.text(1)].append(query.text(0));
+    while (query.next()) {
+        const QString name = query.text(1);
+        if (repository < 0 || isNewestIn(name, repository))
+            categories[name].append(query.text(0));
+    }
     return categories;
 }
 
+bool ZelManagerPackageLoader::isNewestIn(const QString &name, int repository) const
+{
+    const auto newest = m_newest.constFind(name);
+    return newest != m_newest.constEnd() && newest->repository == repository;
+}
+
+// Only what a record will show is kept: the rows of packages whose newest
+// offer comes from that repository.
 void ZelManagerPackageLoader::readRepositoryInfos()
 {
     m_repositoryInfos.clear();
-    for (const Repository &repository : qAsConst(m_repositories)) {
+    for (int index = 0; index < m_repositories.size(); ++index) {
         RepositoryInfos infos;
-        ZelManagerSqlStatement query(repository.db, "SELECT name,maintainer,description FROM infos;");
+        sqlite3 *db = m_repositories.at(index).db;
+        ZelManagerSqlStatement query(db, "SELECT name,maintainer,description FROM infos;");
         while (query.next()) {
             const QString name = query.text(0);
-            if (!infos.infos.contains(name))
+            if (isNewestIn(name, index) && !infos.infos.contains(name))
                 infos.infos.insert(name, { query.text(1), query.text(2) });
         }
-        infos.categories = readCategories(repository.db);
+        infos.categories = readCategories(db, index);
         m_repositoryInfos.append(infos);
     }
 }
@@ -125,15 +139,10 @@ void ZelManagerPackageLoader::fill(ZelManagerPackage &record, const StatusRow &r
         record.setInstalledData(installed.version.version, installed.version.time, installed.repository,
             installed.maintainer, installed.description, m_installedCategories.value(row.name));
     }
-    const auto offers = m_offers.constFind(row.name);
-    if (offers == m_offers.constEnd())
+    const auto versions = m_versions.constFind(row.name);
+    if (versions == m_versions.constEnd())
         return;
-    QStringList versions;
-    versions.reserve(offers->size());
-    for (const Version &offer : *offers)
-        versions.append(offer.version);
-    versions.removeDuplicates();
-    record.setAvailableVersions(versions);
+    record.setAvailableVersions(*versions);
     const Version newest = m_newest.value(row.name);
     const RepositoryInfos *infos
         = newest.repository < m_repositoryInfos.size() ? &m_repositoryInfos.at(newest.repository) : nullptr;

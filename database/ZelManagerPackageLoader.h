@@ -80,7 +80,9 @@ private:
         QHash<QString, QStringList> categories;
     };
 
-    static QHash<QString, QStringList> readCategories(sqlite3 *db);
+    // Categories by package; of a repository only those of its newest offers.
+    QHash<QString, QStringList> readCategories(sqlite3 *db, int repository) const;
+    bool isNewestIn(const QString &name, int repository) const;
 
     sqlite3 *m_statusDb;
     QList<Repository> m_repositories;
@@ -89,7 +91,7 @@ private:
     QHash<QString, InstalledRow> m_installed;
     QStringList m_installedNames;
     QHash<QString, QStringList> m_installedCategories;
-    QHash<QString, QVector<Version>> m_offers;
+    QHash<QString, QStringList> m_versions; // every offered version, once
     QHash<QString, Version> m_newest;
     QStringList m_offeredNames;
     QVector<RepositoryInfos> m_repositoryInfos;

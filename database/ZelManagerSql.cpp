@@ -28,11 +28,8 @@ sqlite3 *ZelManagerSql::open(const QString &fileName)
 
 void ZelManagerSql::close(sqlite3 *db)
 {
-    if (!db)
-        return;
-    while (sqlite3_stmt *statement = sqlite3_next_stmt(db, nullptr))
-        sqlite3_finalize(statement);
-    sqlite3_close(db);
+    if (db)
+        sqlite3_close_v2(db);
 }
 
 bool ZelManagerSql::hasTable(sqlite3 *db, const char *table)

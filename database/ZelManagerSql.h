@@ -20,7 +20,8 @@ public:
 
     // Opens (creating if needed) the file; nullptr when that fails.
     static sqlite3 *open(const QString &fileName);
-    // Finalizes statements still open on db, then closes it.
+    // Closes db; a statement still alive keeps the connection until it is
+    // finalized (its owner may outlive the handle).
     static void close(sqlite3 *db);
 
     // Whether db has a table of that name.
