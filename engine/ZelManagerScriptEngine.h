@@ -17,7 +17,8 @@ class QTimer;
 //   packageName    the package under which command errors are filed
 // The globals persist between scripts: a value a script sets is seen by the
 // scripts after it, and installFolder, operationType and packageName keep
-// their last values until they are set again.
+// their last values until they are set again. A new engine starts with the
+// settings' target folder, kind 0 and no package.
 //
 // A failing command files its message in the database's error list under
 // packageName with kind operationType; argument and path errors also throw

@@ -410,6 +410,16 @@ private slots:
         QCOMPARE(errors().at(1).package, QStringLiteral("pkg"));
         QCOMPARE(errors().at(1).kind, 3);
         QCOMPARE(engine()->packageName(), QStringLiteral("pkg"));
+
+        // Also while a long loop lets the GUI have its events.
+        innerOk = true;
+        QTimer::singleShot(
+            50, this, [&] { innerOk = engine()->evaluate(QStringLiteral("copy()"), QStringLiteral("inner"), 2); });
+        QVERIFY(!run(QStringLiteral("var t = Date.now(); while (Date.now() - t < 500) {} move()")));
+        QVERIFY(!innerOk);
+        QCOMPARE(errors().at(2).package, QStringLiteral("inner"));
+        QCOMPARE(errors().at(3).description, QStringLiteral("move: needs 2 arguments"));
+        QCOMPARE(errors().at(3).package, QStringLiteral("pkg"));
     }
 
 private:
