@@ -92,10 +92,13 @@ public:
 
     // A started updater of that repository's file, without parent; nullptr
     // when the repository has no open file, is disabled, or does not start.
+    // Defined together with the updater.
     ZelManagerRepositoryUpdater *createUpdater(const QUrl &url);
 
     // Requests with their dependency checks; each returns an empty text on
-    // success or the message that explains the refusal.
+    // success or the message that explains the refusal. Defined together
+    // with the dependency checks; they change requests through the records'
+    // setRequest(), which stores them and schedules the request count.
     QString requestInstall(ZelManagerPackage package);
     QString requestUpgrade(ZelManagerPackage package, const QString &requester);
     QString requestReinstall(ZelManagerPackage package);
