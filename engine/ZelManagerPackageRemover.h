@@ -1,0 +1,108 @@
+#ifndef ZELMANAGERPACKAGEREMOVER_H
+#define ZELMANAGERPACKAGEREMOVER_H
+
+#include "PackageInfo.h"
+#include "ZelManagerPackage.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+
+class HostProcessRelease;
+class ZelManagerDatabase;
+class ZelManagerOperationModel;
+class ZelManagerSettings;
+struct ApplyContext;
+
+// Removes the installed version of one package: the prerm script and the
+// triggers' removeFile() run on the GUI thread, the files are deleted in the
+// remover's own thread (run()), then the postrm script runs and the package
+// is recorded as not installed. Used by the remove manager for marked
+// removals and by the installer before an upgrade or a reinstall.
+//
+// Files are deleted only below the target folder: a recorded path that is
+// absolute, climbs with ".." or leads through a link out of the folder is
+// reported as a failed file and nothing outside is touched. A library or
+// program that a running process holds is released first (its holders are
+// asked to end, then ended), so that no program keeps running from a
+// removed package.
+//
+// A remover that failed (some file could not be deleted) leaves the package
+// recorded as installed with one "Failed to remove: %1" error per file; a
+// cancelled one leaves the database as it was. finished(bool) comes exactly
+// once after start(); the owner deletes the remover afterwards.
+class ZelManagerPackageRemover : public QThread
+{
+    Q_OBJECT
+
+public:
+    // The thread is parented to the context's operation model.
+    ZelManagerPackageRemover(ApplyContext *context, const QString &name);
+    // Stops and waits for the deleting thread, so that a remover never
+    // outlives its owner's context with a thread still running.
+    ~ZelManagerPackageRemover() override;
+
+    QString name() const { return m_name; }
+    // Runs prerm and the triggers' removeFile(), then starts the deleting
+    // thread. Called once, right after construction. (Hides QThread::start:
+    // a remover is always started through this.)
+    void start();
+
+    // Read after finished(): every folder part of the removed paths, each
+    // prefix once (for a/b/c.txt: a and a/b).
+    QStringList folders() const { return m_folders; }
+    QStringList failedFiles() const { return m_failedFiles; }
+
+    // The path below targetPath() of a recorded file as it lies on disk: an
+    // Info manual directly in share/info was installed compressed, with
+    // ".gz" appended. Empty when the path is absolute or climbs with "..".
+    static QString installedName(const QString &path);
+
+signals:
+    // True when the package is removed.
+    void finished(bool ok);
+
+public slots:
+    void cancel();
+    void onThreadFinished();
+
+protected:
+    void run() override;
+
+private:
+    void setStatus(PackageStatus status, const QString &message = QString());
+    void setProgress(int value);
+    void callTriggers();
+    void recordRemoval();
+    void addFolders(const QString &path);
+    bool removeFile(const QString &target);
+    bool removeOnce(const QString &target);
+    void removeCompanions(const QString &target);
+    bool isInsideTarget(const QString &target);
+
+    QString m_name;
+    QElapsedTimer m_progressTimer;
+    QStringList m_folders;
+    QStringList m_removedUnfixedFiles;
+    QStringList m_failedFiles;
+    ApplyContext *m_context;
+    ZelManagerPackage m_package;
+    PackageInfo m_info;
+    ZelManagerSettings *m_settings;
+    ZelManagerDatabase *m_database;
+    ZelManagerOperationModel *m_model;
+    std::atomic<bool> m_stop { false };
+
+    // Worker thread only.
+    QString m_targetRoot; // targetPath() as given, and resolved through links
+    QString m_canonicalRoot;
+    QHash<QString, bool> m_safeFolders; // absolute folder -> lies below the target
+    HostProcessRelease *m_release = nullptr;
+    bool m_started = false;
+};
+
+#endif // ZELMANAGERPACKAGEREMOVER_H
