@@ -78,7 +78,6 @@ private:
     void setProgress(int value);
     void callTriggers();
     void recordRemoval();
-    void addFolders(const QString &path);
     bool removeFile(const QString &target);
     bool removeOnce(const QString &target);
     void removeCompanions(const QString &target);
@@ -103,6 +102,7 @@ private:
     QHash<QString, bool> m_safeFolders; // absolute folder -> lies below the target
     HostProcessRelease *m_release = nullptr;
     bool m_started = false;
+    bool m_reported = false; // finished(bool) was emitted
 };
 
 #endif // ZELMANAGERPACKAGEREMOVER_H

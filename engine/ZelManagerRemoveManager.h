@@ -76,7 +76,6 @@ private:
     QHash<QString, QStringList> m_blockers;
 
     QList<QPointer<ZelManagerPackageRemover>> m_removers; // started, not yet finished
-    QStringList m_failed; // names whose removal failed or was given up
     bool m_canceled = false;
     int m_starting = 0; // nesting depth of start loops (scripts process events)
     bool m_done = false;

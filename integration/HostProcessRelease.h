@@ -1,7 +1,6 @@
 #ifndef HOSTPROCESSRELEASE_H
 #define HOSTPROCESSRELEASE_H
 
-#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>

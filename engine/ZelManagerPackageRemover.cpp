@@ -1,0 +1,273 @@
+#include "ZelManagerPackageRemover.h"
+
+#include "ApplyContext.h"
+#include "HostProcessRelease.h"
+#include "ZelManagerDatabase.h"
+#include "ZelManagerOperationModel.h"
+#include "ZelManagerScriptEngine.h"
+#include "ZelManagerSettings.h"
+#include "ZelManagerTrigger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+const qint64 ReportMilliseconds = 100;
+
+bool isBelow(const QString &path, const QString &root)
+{
+    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
+}
+
+bool hasScript(const QString &script)
+{
+    return !script.trimmed().isEmpty();
+}
+
+} // namespace
+
+ZelManagerPackageRemover::ZelManagerPackageRemover(ApplyContext *context, const QString &name)
+    : QThread(context->operationModel)
+    , m_name(name)
+    , m_context(context)
+    , m_settings(ZelManagerSettings::instance())
+    , m_database(ZelManagerDatabase::instance())
+    , m_model(context->operationModel)
+{
+    m_package = m_database->package(name);
+    m_info = m_database->packageEntry(name, m_package.installedVersion(), true);
+    connect(this, &QThread::finished, this, &ZelManagerPackageRemover::onThreadFinished);
+}
+
+ZelManagerPackageRemover::~ZelManagerPackageRemover()
+{
+    m_stop = true;
+    wait();
+}
+
+QString ZelManagerPackageRemover::installedName(const QString &path)
+{
+    const QString separated = QDir::fromNativeSeparators(path);
+    if (separated.isEmpty() || separated.startsWith(QLatin1Char('/'))
+        || (separated.size() >= 2 && separated.at(1) == QLatin1Char(':')))
+        return QString();
+    const QStringList parts = separated.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty() || parts.contains(QStringLiteral("..")))
+        return QString();
+    const QString name = QDir::cleanPath(separated);
+    const QFileInfo info(name);
+    if (info.path() == QLatin1String("share/info") && info.suffix() == QLatin1String("info"))
+        return name + QStringLiteral(".gz");
+    return name;
+}
+
+void ZelManagerPackageRemover::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    // Counted from the start: the prerm script lets other work run, and the
+    // managers must see this remover within the limit meanwhile.
+    m_context->countRunning();
+    setProgress(0);
+    setStatus(ZelManagerPackage::Removing);
+    if (hasScript(m_info.prerm))
+        ZelManagerScriptEngine::instance()->evaluate(m_info.prerm, m_name, ZelManagerDatabase::ErrorRemove);
+    callTriggers();
+    setStatus(ZelManagerPackage::Removing);
+    QThread::start(QThread::InheritPriority);
+}
+
+// The files are still on disk, so a trigger can read what it has to undo.
+// A removal cancelled meanwhile leaves the remaining registrations alone: the
+// package stays installed.
+void ZelManagerPackageRemover::callTriggers()
+{
+    for (auto it = m_info.fileEntries.cbegin(); it != m_info.fileEntries.cend() && !m_stop; ++it) {
+        const QString path = installedName(it.key());
+        if (path.isEmpty())
+            continue;
+        const TriggerType type = triggerTypeForPath(it.key());
+        ZelManagerTrigger *trigger = type == TriggerType::None ? nullptr : triggerForType(type);
+        if (!trigger)
+            continue;
+        setStatus(ZelManagerPackage::Removing, trigger->removeActionText());
+        trigger->removeFile(it.key());
+    }
+}
+
+void ZelManagerPackageRemover::cancel()
+{
+    m_stop = true;
+}
+
+void ZelManagerPackageRemover::run()
+{
+    m_progressTimer.start();
+    m_targetRoot = QDir::cleanPath(m_settings->targetPath());
+    m_canonicalRoot = QFileInfo(m_targetRoot).canonicalFilePath();
+    HostProcessRelease release(m_targetRoot);
+    m_release = &release;
+    QSet<QString> folders;
+
+    const QStringList paths = m_info.fileEntries.keys();
+    const int count = paths.size();
+    for (int i = 0; i < count && !m_stop; ++i) {
+        const QString &path = paths.at(i);
+        if (!m_info.fileEntries.value(path))
+            m_removedUnfixedFiles.append(path);
+        // The installer never writes such a path, so there is nothing of the
+        // package to delete there; anything found is someone else's.
+        const QString name = installedName(path);
+        if (name.isEmpty())
+            continue;
+        const QString target = m_targetRoot + QLatin1Char('/') + name;
+        const QFileInfo info(target);
+        if ((info.exists() || info.isSymLink()) && isInsideTarget(target) && !removeFile(target))
+            m_failedFiles.append(path);
+        const QStringList parts = name.split(QLatin1Char('/'));
+        QString folder;
+        for (int part = 0; part + 1 < parts.size(); ++part) {
+            folder += (part ? QStringLiteral("/") : QString()) + parts.at(part);
+            if (!folders.contains(folder)) {
+                folders.insert(folder);
+                m_folders.append(folder);
+            }
+        }
+        if (m_progressTimer.elapsed() > ReportMilliseconds) {
+            m_progressTimer.restart();
+            setProgress(int(qint64(i) * 100 / count));
+        }
+    }
+    m_release = nullptr;
+}
+
+// Whether the file's folder, links resolved, lies in the target folder; a
+// folder that a link leads elsewhere is not ours to delete in.
+bool ZelManagerPackageRemover::isInsideTarget(const QString &target)
+{
+    const QString folder = QFileInfo(target).path();
+    auto known = m_safeFolders.constFind(folder);
+    if (known != m_safeFolders.cend())
+        return known.value();
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    const bool inside
+        = !m_canonicalRoot.isEmpty() && (canonical == m_canonicalRoot || isBelow(canonical, m_canonicalRoot));
+    m_safeFolders.insert(folder, inside);
+    return inside;
+}
+
+// A library or program that a running process holds would be deleted from
+// under it on this host (and cannot be deleted at all on Windows): its
+// holders are ended first, and once more when the deletion fails.
+bool ZelManagerPackageRemover::removeFile(const QString &target)
+{
+    const bool mayBeHeld = HostProcessRelease::mayBeHeld(target);
+    if (mayBeHeld && m_release->isHeld(target))
+        m_release->release(target);
+    if (removeOnce(target))
+        return true;
+    return mayBeHeld && m_release->release(target) > 0 && removeOnce(target);
+}
+
+bool ZelManagerPackageRemover::removeOnce(const QString &target)
+{
+    if (!QFile::remove(target))
+        return false;
+    removeCompanions(target);
+    return true;
+}
+
+// Files that programs made from the removed one and that no package records.
+void ZelManagerPackageRemover::removeCompanions(const QString &target)
+{
+    const QFileInfo info(target);
+    const QString suffix = info.suffix().toLower();
+    const QString folder = info.path();
+    if (suffix == QLatin1String("py")) {
+        const QString base = target.left(target.size() - 3);
+        QFile::remove(base + QStringLiteral(".pyc"));
+        const QString cache = folder + QStringLiteral("/__pycache__");
+        if (!QFileInfo(cache).isDir() || !isInsideTarget(cache + QStringLiteral("/x")))
+            return;
+        const QString prefix = info.fileName().left(info.fileName().size() - 3) + QStringLiteral(".cpython-");
+        const QStringList compiled = QDir(cache).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString &file : compiled) {
+            if (file.startsWith(prefix) && file.endsWith(QLatin1String(".pyc")))
+                QFile::remove(cache + QLatin1Char('/') + file);
+        }
+        QDir(folder).rmdir(QStringLiteral("__pycache__"));
+    } else if (suffix == QLatin1String("qml")) {
+        // The disk cache of the QML engine: x.qmlc beside x.qml.
+        QFile::remove(target + QStringLiteral(".qmlc"));
+        QFile::remove(target + QLatin1Char('c'));
+    } else if (info.completeSuffix().toLower() == QLatin1String("info.gz")) {
+        const QString infoFolder = m_targetRoot + QStringLiteral("/share/info");
+        const QStringList manuals
+            = QDir(infoFolder).entryList({ QStringLiteral("*.info.gz") }, QDir::Files | QDir::Hidden | QDir::System);
+        if (manuals.isEmpty())
+            QFile::remove(infoFolder + QStringLiteral("/dir"));
+    }
+}
+
+void ZelManagerPackageRemover::onThreadFinished()
+{
+    if (!m_started || m_reported)
+        return;
+    m_reported = true;
+    bool ok = false;
+    if (m_stop) {
+        setStatus(ZelManagerPackage::Canceling);
+    } else if (!m_failedFiles.isEmpty()) {
+        for (const QString &path : qAsConst(m_failedFiles))
+            m_database->addError(m_name, ZelManagerDatabase::ErrorRemove, tr("Failed to remove: %1").arg(path));
+        setStatus(ZelManagerPackage::Error);
+    } else {
+        if (hasScript(m_info.postrm))
+            ZelManagerScriptEngine::instance()->evaluate(m_info.postrm, m_name, ZelManagerDatabase::ErrorRemove);
+        recordRemoval();
+        setProgress(100);
+        setStatus(ZelManagerPackage::Removed);
+        for (const QString &path : qAsConst(m_removedUnfixedFiles))
+            m_settings->removeExcludedFile(path);
+        ok = true;
+    }
+    // Stopped before the signal, so that the receiver can start the next
+    // worker within the limit.
+    m_context->countStopped();
+    emit finished(ok);
+}
+
+// A fulfilled removal request is dropped with the installed state; before an
+// upgrade or a reinstall the installer still needs its request.
+void ZelManagerPackageRemover::recordRemoval()
+{
+    if (m_package.isNull())
+        return;
+    int flags = m_package.flags() & ~(ZelManagerPackage::FlagInstalled | ZelManagerPackage::FlagUpgradable);
+    QStringList requested = m_package.requestedBy();
+    if (m_package.isRemoveRequested()) {
+        flags &= ~ZelManagerPackage::RequestMask;
+        requested.clear();
+    }
+    m_database->recordRemoval(m_name, flags, requested, m_package.dependants());
+}
+
+void ZelManagerPackageRemover::setStatus(PackageStatus status, const QString &message)
+{
+    if (m_model)
+        m_model->setStatus(m_name, status, message);
+    else
+        m_package.setStatus(status, message);
+}
+
+void ZelManagerPackageRemover::setProgress(int value)
+{
+    if (m_model)
+        m_model->setProgress(m_name, value);
+    else
+        m_package.setProgress(value);
+}
