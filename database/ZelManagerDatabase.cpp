@@ -437,6 +437,21 @@ QList<QPair<QString, QString>> ZelManagerDatabase::fileEntries() const
     return entries;
 }
 
+// One indexed look-up per entry instead of reading every installed file.
+QList<QPair<QString, QString>> ZelManagerDatabase::fileConflicts(
+    const QString &package, const QStringList &entries) const
+{
+    QList<QPair<QString, QString>> conflicts;
+    ZelManagerSqlStatement query(m_statusDb, "SELECT package FROM fileentries WHERE entry=?1 AND package<>?2;");
+    for (const QString &entry : entries) {
+        query.bind(1, entry).bind(2, package);
+        while (query.next())
+            conflicts.append({ entry, query.text(0) });
+        query.reset();
+    }
+    return conflicts;
+}
+
 PackageInfo ZelManagerDatabase::packageEntry(const QString &name, const QString &version, bool flag) const
 {
     if (flag && (version.isEmpty() || version == package(name).installedVersion()))

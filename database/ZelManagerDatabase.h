@@ -78,6 +78,9 @@ public:
     QStringList categories() const;
     // Every installed file as (package, entry relative to the target folder).
     QList<QPair<QString, QString>> fileEntries() const;
+    // The entries that packages other than package have installed, as
+    // (entry, owning package); exact, case-sensitive paths.
+    QList<QPair<QString, QString>> fileConflicts(const QString &package, const QStringList &entries) const;
     // One version of a package. The installed data (scripts, file entries,
     // dependencies from the status file) when flag is set and version is
     // empty or the installed one; otherwise the repositories' data of that
