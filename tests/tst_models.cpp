@@ -1,0 +1,441 @@
+#include "TestDatabaseFile.h"
+#include "TestPackageDatabase.h"
+#include "ZelManagerCategory.h"
+#include "ZelManagerCategoryModel.h"
+#include "ZelManagerDatabase.h"
+#include "ZelManagerPackageFilterModel.h"
+#include "ZelManagerPackageModel.h"
+#include "ZelManagerRepositoryModel.h"
+#include "ZelManagerSettings.h"
+#include "ZelManagerUpdateFilterModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTranslator>
+#include <QtTest>
+
+namespace {
+
+// A catalogue for the context "Category" only, as the program's own
+// translations provide it.
+class CategoryTranslator : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        if (qstrcmp(context, "Category") != 0)
+            return QString();
+        if (qstrcmp(sourceText, "multimedia") == 0)
+            return QStringLiteral("Multimédia");
+        if (qstrcmp(sourceText, "development") == 0)
+            return QStringLiteral("Développement");
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+};
+
+QStringList column(const QAbstractItemModel &model, int role = Qt::EditRole)
+{
+    QStringList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values.append(model.index(row, 0).data(role).toString());
+    return values;
+}
+
+struct Offer
+{
+    QString name;
+    int flags;
+    QString description;
+    QStringList categories;
+    qint64 time;
+};
+
+// Status rows with the given flags (kept as stored: the tests do not
+// refresh) and one offered version each, which gives the description,
+// categories and build time.
+void writePackages(TestPackageDatabase &fixture, const QList<Offer> &offers)
+{
+    TestDatabaseFile status(fixture.statusFile(), TestDatabaseFile::Status);
+    TestDatabaseFile repository(fixture.repositoryFile(), TestDatabaseFile::Repository);
+    for (const Offer &offer : offers) {
+        status.addStatus(offer.name, offer.flags);
+        repository.addRepositoryPackage(offer.name, QString(), offer.description, offer.categories);
+        repository.addRepositoryFile(offer.name, QStringLiteral("1.0"), QStringLiteral("win32"), offer.time);
+    }
+}
+
+void writeCategories(TestPackageDatabase &fixture, const QStringList &categories)
+{
+    TestDatabaseFile repository(fixture.repositoryFile(), TestDatabaseFile::Repository);
+    repository.exec(QStringLiteral("DELETE FROM categories;"));
+    for (const QString &category : categories)
+        repository.exec(QStringLiteral("INSERT INTO categories VALUES(?,'p');"), { category });
+}
+
+} // namespace
+
+class TestModels : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void categoryDisplayText();
+    void categoryLevels();
+    void categoryStaysOnDeepestExistingLevel();
+
+    void packageModelFollowsTheDatabase();
+    void showFilter_data();
+    void showFilter();
+    void searchIsCaseSensitive();
+    void categoryFilter();
+    void sortModes();
+    void filterFollowsRequestChanges();
+
+    void repositoryModel();
+    void updateFilter();
+};
+
+void TestModels::categoryDisplayText()
+{
+    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral("multimedia/image")), QStringLiteral("multimedia/image"));
+    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral(" Tools // Extra /")), QStringLiteral("Tools/Extra"));
+    QCOMPARE(ZelManagerCategory::displayText(QString()), QString());
+
+    CategoryTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    // Levels are looked up in lower case; unknown ones keep their capitals.
+    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral("MultiMedia/Image Viewers")),
+        QStringLiteral("Multimédia/Image Viewers"));
+    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral("/development//multimedia")),
+        QStringLiteral("Développement/Multimédia"));
+    QCOMPARE(ZelManagerCategory::levelText(QStringLiteral(" Games ")), QStringLiteral("Games"));
+    QCoreApplication::removeTranslator(&translator);
+}
+
+void TestModels::categoryLevels()
+{
+    TestPackageDatabase fixture;
+    writeCategories(fixture,
+        { QStringLiteral("development/tools"), QStringLiteral("development"), QStringLiteral("multimedia"),
+            QStringLiteral("development/libraries/c"), QStringLiteral("a//b") });
+    {
+        TestDatabaseFile status(fixture.statusFile(), TestDatabaseFile::Status);
+        status.exec(QStringLiteral("INSERT INTO categories VALUES('Zed','installed');"));
+    }
+    fixture.open();
+    ZelManagerCategoryModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    // Installed and offered categories together; a name that goes deeper
+    // anywhere is marked, even if it is also a leaf.
+    QCOMPARE(column(model),
+        QStringList({ QStringLiteral("Zed"), QStringLiteral("a >"), QStringLiteral("development >"),
+            QStringLiteral("multimedia") }));
+
+    model.setPath({ QStringLiteral("development") });
+    QCOMPARE(model.path(), QStringList(QStringLiteral("development")));
+    QCOMPARE(column(model), QStringList({ QString(), QStringLiteral("libraries >"), QStringLiteral("tools") }));
+    QCOMPARE(model.index(0, 0).data(Qt::DisplayRole).toString(), QString());
+
+    // An empty middle level is an entry of its own, with an empty name.
+    model.setPath({ QStringLiteral("a") });
+    QCOMPARE(column(model), QStringList({ QString(), QStringLiteral(" >") }));
+    model.setPath({ QStringLiteral("a"), QString() });
+    QCOMPARE(column(model), QStringList({ QString(), QStringLiteral("b") }));
+
+    CategoryTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    model.setPath(QStringList());
+    QCOMPARE(column(model, Qt::DisplayRole),
+        QStringList({ QStringLiteral("Zed"), QStringLiteral("a >"), QStringLiteral("Développement >"),
+            QStringLiteral("Multimédia") }));
+    QCOMPARE(model.index(2, 0).data(Qt::EditRole).toString(), QStringLiteral("development >"));
+    QCoreApplication::removeTranslator(&translator);
+}
+
+void TestModels::categoryStaysOnDeepestExistingLevel()
+{
+    TestPackageDatabase fixture;
+    writeCategories(fixture,
+        { QStringLiteral("development/tools/compilers"), QStringLiteral("development/libraries"),
+            QStringLiteral("multimedia") });
+    ZelManagerDatabase *database = fixture.open();
+    ZelManagerCategoryModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setPath({ QStringLiteral("development"), QStringLiteral("tools") });
+    QCOMPARE(column(model), QStringList({ QString(), QStringLiteral("compilers") }));
+
+    // Still there after a reload: the view stays.
+    database->reloadPackages();
+    QCOMPARE(model.path(), QStringList({ QStringLiteral("development"), QStringLiteral("tools") }));
+
+    // "tools" became a leaf: one level up.
+    writeCategories(fixture, { QStringLiteral("development/tools"), QStringLiteral("development/libraries") });
+    database->reloadPackages();
+    QCOMPARE(model.path(), QStringList(QStringLiteral("development")));
+    QCOMPARE(column(model), QStringList({ QString(), QStringLiteral("libraries"), QStringLiteral("tools") }));
+
+    // Nothing left under "development": the top.
+    writeCategories(fixture, { QStringLiteral("multimedia") });
+    database->reloadPackages();
+    QCOMPARE(model.path(), QStringList());
+    QCOMPARE(column(model), QStringList(QStringLiteral("multimedia")));
+}
+
+void TestModels::packageModelFollowsTheDatabase()
+{
+    TestPackageDatabase fixture;
+    writePackages(fixture,
+        { { QStringLiteral("zlib"), 0x2, QString(), {}, 1 }, { QStringLiteral("Qt"), 0x2, QString(), {}, 1 },
+            { QStringLiteral("bzip2"), 0x6, QString(), {}, 1 } });
+    ZelManagerDatabase *database = fixture.open();
+    ZelManagerPackageModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    // Plain string order: capitals first.
+    QCOMPARE(column(model), QStringList({ QStringLiteral("Qt"), QStringLiteral("bzip2"), QStringLiteral("zlib") }));
+    QVERIFY(!model.index(0, 0).data(Qt::DisplayRole).isValid());
+    QCOMPARE(model.rowOf(QStringLiteral("zlib")), 2);
+    QCOMPARE(model.rowOf(QStringLiteral("none")), -1);
+
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.updateName(QStringLiteral("bzip2"));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.takeFirst().first().toModelIndex().row(), 1);
+    model.updateName(QStringLiteral("none"));
+    QCOMPARE(changed.count(), 0);
+
+    // A request and its cancellation both repaint the row, once the
+    // coalesced request count arrives.
+    ZelManagerPackage zlib = database->package(QStringLiteral("zlib"));
+    zlib.setRequest(ZelManagerPackage::RequestInstall);
+    QTRY_COMPARE(changed.count(), 1);
+    QCOMPARE(changed.takeFirst().first().toModelIndex().row(), 2);
+    zlib.setRequest(0);
+    QTRY_COMPARE(changed.count(), 1);
+    QCOMPARE(changed.takeFirst().first().toModelIndex().row(), 2);
+
+    // A repository update brings new names.
+    {
+        TestDatabaseFile repository(fixture.repositoryFile());
+        repository.addRepositoryFile(QStringLiteral("expat"), QStringLiteral("2.0"), QStringLiteral("win32"), 1);
+    }
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    TestPackageDatabase::refresh(database);
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(column(model),
+        QStringList(
+            { QStringLiteral("Qt"), QStringLiteral("bzip2"), QStringLiteral("expat"), QStringLiteral("zlib") }));
+}
+
+void TestModels::showFilter_data()
+{
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QStringList>("shown");
+
+    QTest::newRow("show all") << 0
+                              << QStringList({ "auto", "available", "bookmarked", "installed", "reinstall", "remove",
+                                     "upgradable", "upgrade", "wanted" });
+    QTest::newRow("requested") << 0x1f00 << QStringList({ "auto", "reinstall", "remove", "upgrade", "wanted" });
+    QTest::newRow("installed") << 0x4 << QStringList({ "installed", "reinstall", "remove", "upgradable", "upgrade" });
+    QTest::newRow("available") << 0x2 << QStringList({ "auto", "available", "bookmarked", "wanted" });
+    QTest::newRow("upgradable") << 0x8 << QStringList({ "upgradable", "upgrade" });
+    QTest::newRow("bookmarked") << 0x2000 << QStringList({ "bookmarked" });
+    QTest::newRow("remove requested") << 0x800 << QStringList({ "remove" });
+    // An install request alone is not an upgrade request.
+    QTest::newRow("upgrade requested") << 0x300 << QStringList({ "upgrade" });
+    // Automatic requests carry 0x1000 and are not plain install requests.
+    QTest::newRow("install requested") << 0x100 << QStringList({ "wanted" });
+    QTest::newRow("reinstall requested") << 0x500 << QStringList({ "reinstall" });
+}
+
+void TestModels::showFilter()
+{
+    QFETCH(int, filter);
+    QFETCH(QStringList, shown);
+
+    TestPackageDatabase fixture;
+    writePackages(fixture,
+        { { QStringLiteral("available"), 0x2, QString(), {}, 1 },
+            { QStringLiteral("installed"), 0x6, QString(), {}, 1 },
+            { QStringLiteral("upgradable"), 0xE, QString(), {}, 1 },
+            { QStringLiteral("bookmarked"), 0x2002, QString(), {}, 1 },
+            { QStringLiteral("wanted"), 0x102, QString(), {}, 1 }, { QStringLiteral("auto"), 0x1102, QString(), {}, 1 },
+            { QStringLiteral("upgrade"), 0x30E, QString(), {}, 1 },
+            { QStringLiteral("reinstall"), 0x506, QString(), {}, 1 },
+            { QStringLiteral("remove"), 0x806, QString(), {}, 1 } });
+    fixture.open();
+    ZelManagerPackageModel packages;
+    ZelManagerPackageFilterModel model;
+    model.setSourceModel(&packages);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setShowFilter(filter);
+    QCOMPARE(model.showFilter(), filter);
+    QCOMPARE(column(model), shown);
+}
+
+void TestModels::searchIsCaseSensitive()
+{
+    TestPackageDatabase fixture;
+    writePackages(fixture,
+        { { QStringLiteral("zlib"), 0x2, QStringLiteral("compression library"), {}, 1 },
+            { QStringLiteral("LibreDraw"), 0x2, QStringLiteral("vector drawing"), {}, 1 } });
+    fixture.open();
+    ZelManagerPackageModel packages;
+    ZelManagerPackageFilterModel model;
+    model.setSourceModel(&packages);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    model.setSearchText(QStringLiteral("lib"));
+    QCOMPARE(column(model), QStringList(QStringLiteral("zlib")));
+    model.setSearchText(QStringLiteral("Lib"));
+    QCOMPARE(column(model), QStringList(QStringLiteral("LibreDraw")));
+    model.setSearchText(QStringLiteral("LIBRARY"));
+    QCOMPARE(model.rowCount(), 0);
+    model.setSearchText(QStringLiteral("drawing")); // in the description only
+    QCOMPARE(column(model), QStringList(QStringLiteral("LibreDraw")));
+    model.setSearchText(QString());
+    QCOMPARE(model.rowCount(), 2);
+}
+
+void TestModels::categoryFilter()
+{
+    TestPackageDatabase fixture;
+    writePackages(fixture,
+        { { QStringLiteral("gcc"), 0x2, QString(), { QStringLiteral("development/compilers") }, 1 },
+            { QStringLiteral("gdb"), 0x2, QString(), { QStringLiteral("/development//debuggers") }, 1 },
+            { QStringLiteral("devel"), 0x2, QString(), { QStringLiteral("development") }, 1 },
+            // Only the first category places a package.
+            { QStringLiteral("gimp"), 0x2, QString(),
+                { QStringLiteral("multimedia/image"), QStringLiteral("development") }, 1 },
+            { QStringLiteral("loose"), 0x2, QString(), {}, 1 } });
+    fixture.open();
+    ZelManagerPackageModel packages;
+    ZelManagerPackageFilterModel model;
+    model.setSourceModel(&packages);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    model.setCategories({ QStringLiteral("development") });
+    QCOMPARE(column(model),
+        QStringList(
+            { QStringLiteral("devel"), QStringLiteral("gcc"), QStringLiteral("gdb"), QStringLiteral("loose") }));
+    model.setCategories({ QStringLiteral("development"), QStringLiteral("debuggers") });
+    QCOMPARE(column(model), QStringList({ QStringLiteral("gdb"), QStringLiteral("loose") }));
+    model.setCategories({ QStringLiteral("multimedia") });
+    QCOMPARE(column(model), QStringList({ QStringLiteral("gimp"), QStringLiteral("loose") }));
+    model.setCategories(QStringList());
+    QCOMPARE(model.rowCount(), 5);
+}
+
+void TestModels::sortModes()
+{
+    TestPackageDatabase fixture;
+    writePackages(fixture,
+        { { QStringLiteral("alpha"), 0x2, QString(), {}, 300 }, { QStringLiteral("beta"), 0x6, QString(), {}, 100 },
+            { QStringLiteral("gamma"), 0x2002, QString(), {}, 200 },
+            { QStringLiteral("delta"), 0x102, QString(), {}, 400 } });
+    fixture.open();
+    ZelManagerPackageModel packages;
+    ZelManagerPackageFilterModel model;
+    model.setSourceModel(&packages);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const QStringList byName({ "alpha", "beta", "delta", "gamma" });
+    QCOMPARE(column(model), byName);
+
+    model.setSortMode(ZelManagerPackageFilterModel::SortByDate); // newest first
+    QCOMPARE(column(model), QStringList({ "delta", "alpha", "gamma", "beta" }));
+    model.setSortMode(ZelManagerPackageFilterModel::SortByStatus); // larger flags first
+    QCOMPARE(column(model), QStringList({ "gamma", "delta", "beta", "alpha" }));
+    // The order survives filtering again.
+    model.setShowFilter(0x2);
+    QCOMPARE(column(model), QStringList({ "gamma", "delta", "alpha" }));
+    model.setShowFilter(0);
+    model.setSortMode(ZelManagerPackageFilterModel::SortByName);
+    QCOMPARE(column(model), byName);
+    model.setSortMode(7); // the source's order
+    QCOMPARE(model.sortMode(), 7);
+    QCOMPARE(column(model), byName);
+}
+
+void TestModels::filterFollowsRequestChanges()
+{
+    TestPackageDatabase fixture;
+    writePackages(fixture,
+        { { QStringLiteral("one"), 0x2, QString(), {}, 1 }, { QStringLiteral("two"), 0x2, QString(), {}, 1 } });
+    ZelManagerDatabase *database = fixture.open();
+    ZelManagerPackageModel packages;
+    ZelManagerPackageFilterModel model;
+    model.setSourceModel(&packages);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setShowFilter(0x1f00);
+    QCOMPARE(model.rowCount(), 0);
+    database->package(QStringLiteral("two")).setRequest(ZelManagerPackage::RequestInstall);
+    QTRY_COMPARE(column(model), QStringList(QStringLiteral("two")));
+}
+
+void TestModels::repositoryModel()
+{
+    const QUrl first(QStringLiteral("http://a.example.org/"));
+    const QUrl second(QStringLiteral("http://m.example.org/"));
+    TestPackageDatabase fixture({ second, first });
+    ZelManagerSettings *settings = ZelManagerSettings::instance();
+    settings->setRepositoryEnabled(second, false);
+    ZelManagerRepositoryModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.index(0, 0).data(ZelManagerRepositoryModel::UrlRole).toString(), first.toString());
+    QCOMPARE(model.index(0, 0).data(Qt::DisplayRole).toString(), settings->repositoryLabel(first));
+    QCOMPARE(model.index(0, 0).data(Qt::EditRole), QVariant(true));
+    QCOMPARE(model.index(1, 0).data(Qt::EditRole), QVariant(false));
+    QCOMPARE(model.flags(model.index(1, 0)), Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    // The add row: enabled, not selectable, no data.
+    QCOMPARE(model.flags(model.index(2, 0)), Qt::ItemFlags(Qt::ItemIsEnabled));
+    QVERIFY(!model.index(2, 0).data(Qt::DisplayRole).isValid());
+    QVERIFY(model.isAddRow(2));
+    QCOMPARE(model.url(2), QUrl());
+    QCOMPARE(model.url(1), second);
+
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    const QUrl middle(QStringLiteral("http://g.example.org/"));
+    settings->setRepository(middle, QStringLiteral("G"), true);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(inserted.first().at(1).toInt(), 1);
+    QCOMPARE(model.url(1), middle);
+
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    settings->setRepositoryEnabled(middle, false);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.first().first().toModelIndex().row(), 1);
+    QCOMPARE(model.index(1, 0).data(Qt::EditRole), QVariant(false));
+
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    settings->removeRepository(first);
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.first().at(1).toInt(), 0);
+    QCOMPARE(model.rowCount(), 3);
+    settings->removeRepository(first); // gone already
+    QCOMPARE(removed.count(), 1);
+
+    settings->clearRepositories();
+    QCOMPARE(model.rowCount(), 1);
+    QVERIFY(model.isAddRow(0));
+}
+
+void TestModels::updateFilter()
+{
+    TestPackageDatabase fixture;
+    writePackages(fixture,
+        { { QStringLiteral("zeta"), 0xE, QString(), {}, 1 }, { QStringLiteral("alpha"), 0x30E, QString(), {}, 1 },
+            { QStringLiteral("kept"), 0x6, QString(), {}, 1 }, { QStringLiteral("new"), 0x2, QString(), {}, 1 } });
+    fixture.open();
+    ZelManagerPackageModel packages;
+    ZelManagerUpdateFilterModel model;
+    model.setSourceModel(&packages);
+    model.sort(0);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(column(model), QStringList({ QStringLiteral("alpha"), QStringLiteral("zeta") }));
+}
+
+QTEST_MAIN(TestModels)
+#include "tst_models.moc"
