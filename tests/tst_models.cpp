@@ -334,7 +334,7 @@ void TestModels::sortModes()
         { { QStringLiteral("alpha"), 0x2, QString(), {}, 300 }, { QStringLiteral("beta"), 0x6, QString(), {}, 100 },
             { QStringLiteral("gamma"), 0x2002, QString(), {}, 200 },
             { QStringLiteral("delta"), 0x102, QString(), {}, 400 } });
-    fixture.open();
+    ZelManagerDatabase *database = fixture.open();
     ZelManagerPackageModel packages;
     ZelManagerPackageFilterModel model;
     model.setSourceModel(&packages);
@@ -346,6 +346,11 @@ void TestModels::sortModes()
     QCOMPARE(column(model), QStringList({ "delta", "alpha", "gamma", "beta" }));
     model.setSortMode(ZelManagerPackageFilterModel::SortByStatus); // larger flags first
     QCOMPARE(column(model), QStringList({ "gamma", "delta", "beta", "alpha" }));
+    // A new request sorts again by the new flags.
+    database->package(QStringLiteral("alpha")).setRequest(ZelManagerPackage::RequestRemove);
+    QTRY_COMPARE(column(model), QStringList({ "gamma", "alpha", "delta", "beta" }));
+    database->package(QStringLiteral("alpha")).setRequest(0);
+    QTRY_COMPARE(column(model), QStringList({ "gamma", "delta", "beta", "alpha" }));
     // The order survives filtering again.
     model.setShowFilter(0x2);
     QCOMPARE(column(model), QStringList({ "gamma", "delta", "alpha" }));

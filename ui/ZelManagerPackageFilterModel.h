@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSortFilterProxyModel>
 #include <QStringList>
+#include <QVector>
 
 class ZelManagerDatabase;
 class ZelManagerPackageModel;
@@ -28,6 +29,7 @@ public:
     explicit ZelManagerPackageFilterModel(QObject *parent = nullptr);
 
     void setSourceModel(QAbstractItemModel *model) override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     QString searchText() const { return m_searchText; }
     // Case-sensitive, in the name or the description.
@@ -54,6 +56,7 @@ private:
     ZelManagerPackage packageAt(int sourceRow) const;
     QString nameAt(int sourceRow) const;
     bool matchesCategories(const ZelManagerPackage &package) const;
+    bool lessThan(const ZelManagerPackageModel &packages, int left, int right) const;
 
     int m_showFilter = 0;
     int m_sortMode = SortByName;
@@ -62,6 +65,11 @@ private:
     ZelManagerDatabase *m_database;
     // The source when it is a package model, which hands out records by row.
     QPointer<ZelManagerPackageModel> m_packages;
+    QList<QMetaObject::Connection> m_sourceConnections;
+    // Dates or flags by source row, valid from the start of a sort until
+    // something that may change them.
+    mutable QVector<qint64> m_sortKeys;
+    mutable bool m_sortKeysValid = false;
 };
 
 #endif // ZELMANAGERPACKAGEFILTERMODEL_H

@@ -26,6 +26,18 @@ QVariant ZelManagerPackageModel::data(const QModelIndex &index, int role) const
     return m_names.at(index.row());
 }
 
+const QString &ZelManagerPackageModel::name(int row) const
+{
+    static const QString none;
+    return row >= 0 && row < m_names.size() ? m_names.at(row) : none;
+}
+
+const ZelManagerPackage &ZelManagerPackageModel::package(int row) const
+{
+    static const ZelManagerPackage none;
+    return row >= 0 && row < m_records.size() ? m_records.at(row) : none;
+}
+
 void ZelManagerPackageModel::updateName(const QString &name)
 {
     const int row = rowOf(name);

@@ -26,10 +26,11 @@ public:
     // Repaints the row of name.
     void updateName(const QString &name);
 
-    // Direct access for the proxies, which compare tens of thousands of rows.
-    QString name(int row) const { return m_names.value(row); }
+    // Direct access for the proxies, which compare tens of thousands of rows
+    // (no copies). Empty values for a row out of range.
+    const QString &name(int row) const;
     // The database's record of a row, as of the last reload.
-    ZelManagerPackage package(int row) const { return m_records.value(row); }
+    const ZelManagerPackage &package(int row) const;
     int rowOf(const QString &name) const { return m_rowOf.value(name, -1); }
 
 public slots:
