@@ -125,8 +125,7 @@ void ZelManagerPackageRemover::run()
         if (name.isEmpty())
             continue;
         const QString target = m_targetRoot + QLatin1Char('/') + name;
-        const QFileInfo info(target);
-        if ((info.exists() || info.isSymLink()) && isInsideTarget(target) && !removeFile(target))
+        if (isInsideTarget(target) && !removeFile(target))
             m_failedFiles.append(path);
         const QStringList parts = name.split(QLatin1Char('/'));
         QString folder;
@@ -146,7 +145,8 @@ void ZelManagerPackageRemover::run()
 }
 
 // Whether the file's folder, links resolved, lies in the target folder; a
-// folder that a link leads elsewhere is not ours to delete in.
+// folder that a link leads elsewhere is not ours to delete in, and one that
+// does not exist holds nothing to delete.
 bool ZelManagerPackageRemover::isInsideTarget(const QString &target)
 {
     const QString folder = QFileInfo(target).path();
@@ -170,6 +170,9 @@ bool ZelManagerPackageRemover::removeFile(const QString &target)
         m_release->release(target);
     if (removeOnce(target))
         return true;
+    const QFileInfo info(target);
+    if (!info.exists() && !info.isSymLink())
+        return true; // nothing to delete
     return mayBeHeld && m_release->release(target) > 0 && removeOnce(target);
 }
 

@@ -37,8 +37,11 @@ ZelManagerRemoveManager::ZelManagerRemoveManager(ApplyContext *context)
             if (dependant != name && !blockers.contains(dependant) && database->package(dependant).isRemoveRequested())
                 blockers.append(dependant);
         }
+        for (const QString &blocker : qAsConst(blockers))
+            m_waiting[blocker].append(name);
         m_blockers.insert(name, blockers);
     }
+    m_queued = QSet<QString>(m_queue.cbegin(), m_queue.cend());
     connect(this, &ZelManagerRemoveManager::cancelRequest, this, &ZelManagerRemoveManager::onCancelRequest);
 }
 
@@ -75,6 +78,8 @@ void ZelManagerRemoveManager::startQueued()
     ++m_starting;
     const QStringList queue = m_queue;
     for (const QString &name : queue) {
+        if (!m_queued.contains(name))
+            continue;
         if (m_canceled || m_context->stop || (isBusy() && m_context->isFull()))
             break;
         startRemovePackage(name);
@@ -84,7 +89,7 @@ void ZelManagerRemoveManager::startQueued()
 
 bool ZelManagerRemoveManager::startRemovePackage(const QString &name)
 {
-    if (!m_queue.contains(name))
+    if (!m_queued.contains(name))
         return false;
     QStringList &blockers = m_blockers[name];
     blockers.removeAll(name);
@@ -92,6 +97,7 @@ bool ZelManagerRemoveManager::startRemovePackage(const QString &name)
         return false;
 
     m_queue.removeAll(name);
+    m_queued.remove(name);
     auto *remover = new ZelManagerPackageRemover(m_context, name);
     connect(this, &ZelManagerRemoveManager::cancelRequest, remover, &ZelManagerPackageRemover::cancel);
     connect(remover, &ZelManagerPackageRemover::finished, this, &ZelManagerRemoveManager::onRemoverFinished);
@@ -112,8 +118,8 @@ void ZelManagerRemoveManager::onRemoverFinished(bool ok)
         m_folders += remover->folders();
         if (m_model)
             m_model->removePackage(name);
-        for (QStringList &blockers : m_blockers)
-            blockers.removeAll(name);
+        for (const QString &waiting : m_waiting.value(name))
+            m_blockers[waiting].removeAll(name);
     } else {
         ++m_failedCount;
     }
@@ -166,7 +172,7 @@ QStringList ZelManagerRemoveManager::cycleThrough(const QString &name) const
     while (!pending.isEmpty()) {
         const QString current = pending.dequeue();
         for (const QString &blocker : m_blockers.value(current)) {
-            if (!m_queue.contains(blocker) || reachedFrom.contains(blocker))
+            if (!m_queued.contains(blocker) || reachedFrom.contains(blocker))
                 continue;
             reachedFrom.insert(blocker, current);
             if (blocker == name) {

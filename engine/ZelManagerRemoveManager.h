@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -75,6 +76,8 @@ private:
     ZelManagerOperationModel *m_model;
     QHash<QString, QStringList> m_blockers;
 
+    QSet<QString> m_queued; // the names of the queue, for lookups
+    QHash<QString, QStringList> m_waiting; // blocker -> the names it blocks
     QList<QPointer<ZelManagerPackageRemover>> m_removers; // started, not yet finished
     bool m_canceled = false;
     int m_starting = 0; // nesting depth of start loops (scripts process events)

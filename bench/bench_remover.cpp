@@ -1,0 +1,197 @@
+// Times removal runs against plain deletion of the same trees:
+//   1. one package of many files (default 20,000 in 200 folders), against
+//      "rm -rf" of an identical tree;
+//   2. many small packages (default 2,000 of 5 files each) that depend on
+//      each other in one chain, so the manager removes them one at a time,
+//      against "rm -rf" of an identical tree;
+//   3. the same packages without dependencies, removed side by side.
+//
+//   bench_remover [files of the big package] [small packages]
+//
+// Everything happens in a temporary folder; HOME and the other locations the
+// program writes to point into it.
+
+#include "ApplyContext.h"
+#include "ZelManagerDatabase.h"
+#include "ZelManagerOperationModel.h"
+#include "ZelManagerRemoveManager.h"
+#include "ZelManagerSettings.h"
+#include "ZelManagerSql.h"
+#include "ZelManagerSqlStatement.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+
+namespace {
+
+void sandbox(const QString &root)
+{
+    const QString home = root + QStringLiteral("/home");
+    QDir().mkpath(home);
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("ZELMANAGER_HOST_ROOT", QFile::encodeName(root + QStringLiteral("/host")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(home + QStringLiteral("/.cache")));
+    qputenv("SYSTEMDRIVE", QFile::encodeName(root));
+    for (QSettings::Format format : { QSettings::NativeFormat, QSettings::IniFormat })
+        QSettings::setPath(format, QSettings::UserScope, home + QStringLiteral("/.config"));
+    QDir::setCurrent(root);
+}
+
+// A package's files: (relative path) in folders of 100.
+QStringList bigFiles(int count)
+{
+    QStringList files;
+    for (int i = 0; i < count; ++i)
+        files.append(QStringLiteral("lib/big/part%1/file-%2.dll").arg(i / 100).arg(i));
+    return files;
+}
+
+QStringList smallFiles(int package)
+{
+    QStringList files;
+    for (int f = 0; f < 5; ++f)
+        files.append(QStringLiteral("share/small/p%1/file-%2.txt").arg(package).arg(f));
+    return files;
+}
+
+QString smallName(int package)
+{
+    return QStringLiteral("small-%1").arg(package, 6, 10, QLatin1Char('0'));
+}
+
+void writeTree(const QString &root, const QStringList &files)
+{
+    for (const QString &path : files) {
+        const QString file = root + QLatin1Char('/') + path;
+        QDir().mkpath(file.left(file.lastIndexOf(QLatin1Char('/'))));
+        QFile out(file);
+        if (out.open(QIODevice::WriteOnly))
+            out.write("0123456789abcdef", 16);
+    }
+}
+
+// Status rows, infos and file entries of packages marked for removal; with
+// chain, package i depends on package i + 1.
+void recordPackages(const QString &statusFile, const QHash<QString, QStringList> &packages, bool chain)
+{
+    sqlite3 *db = ZelManagerSql::open(statusFile);
+    ZelManagerDatabase::createStatusTables(db);
+    ZelManagerSql::exec(db, QStringLiteral("begin transaction;"));
+    ZelManagerSqlStatement status(db, "INSERT INTO status VALUES(?,2052,'','');");
+    ZelManagerSqlStatement info(db, "INSERT INTO infos VALUES(?,1,'','1.0','','','','','','','');");
+    ZelManagerSqlStatement dependency(db, "INSERT INTO dependencies VALUES(?,?,'');");
+    ZelManagerSqlStatement entry(db, "INSERT INTO fileentries VALUES(1,?,?);");
+    for (auto it = packages.cbegin(); it != packages.cend(); ++it) {
+        status.bind(1, it.key()).exec();
+        info.bind(1, it.key()).exec();
+        for (const QString &file : it.value())
+            entry.bind(1, it.key()).bind(2, file).exec();
+        const int index = it.key().mid(6).toInt();
+        if (chain && it.key().startsWith(QLatin1String("small-")) && packages.contains(smallName(index + 1)))
+            dependency.bind(1, it.key()).bind(2, smallName(index + 1)).exec();
+    }
+    ZelManagerSql::exec(db, QStringLiteral("end transaction;"));
+    ZelManagerSql::close(db);
+}
+
+qint64 removeAll(int limit)
+{
+    ZelManagerDatabase *database = ZelManagerDatabase::instance();
+    database->beginTransaction();
+    ZelManagerOperationModel model;
+    model.refresh();
+    ApplyContext context(&model);
+    context.limit = limit;
+    QElapsedTimer timer;
+    timer.start();
+    auto *manager = new ZelManagerRemoveManager(&context);
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(manager, &ZelManagerRemoveManager::finished, &loop, [&](bool result) {
+        ok = result;
+        loop.quit();
+    });
+    manager->start();
+    if (manager->isBusy())
+        loop.exec();
+    const qint64 elapsed = timer.nsecsElapsed();
+    delete manager;
+    database->endTransaction(true);
+    if (!ok)
+        std::printf("  (the run reported a failure)\n");
+    return elapsed;
+}
+
+qint64 removeTree(const QString &folder)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess::execute(QStringLiteral("rm"), { QStringLiteral("-rf"), folder });
+    return timer.nsecsElapsed();
+}
+
+void compare(const char *what, qint64 run, qint64 plain)
+{
+    std::printf("%-52s %8.0f ms   rm -rf %6.0f ms   ratio %.2f\n", what, run / 1e6, plain / 1e6, double(run) / plain);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    const int bigCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 20000;
+    const int smallCount = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 2000;
+    QTemporaryDir root(QDir::tempPath() + QStringLiteral("/zelbench-XXXXXX"));
+    sandbox(root.path());
+    ZelManagerSettings *settings = ZelManagerSettings::instance();
+    settings->setInstallPath(root.path() + QStringLiteral("/vp"));
+    settings->setArchitecture(QStringLiteral("win32"));
+    const QString target = settings->targetPath();
+    const QString statusFile = root.path() + QStringLiteral("/vp/pkgdb/win32.db");
+    const QString plain = root.path() + QStringLiteral("/plain");
+    QDir().mkpath(root.path() + QStringLiteral("/vp/pkgdb"));
+    const int limit = ApplyContext::limitFor(QThread::idealThreadCount());
+
+    const QStringList big = bigFiles(bigCount);
+    writeTree(target, big);
+    writeTree(plain, big);
+    recordPackages(statusFile, { { QStringLiteral("big"), big } }, false);
+    qint64 run = removeAll(limit);
+    compare(qPrintable(QStringLiteral("one package of %1 files").arg(bigCount)), run, removeTree(plain));
+
+    for (bool chain : { true, false }) {
+        QHash<QString, QStringList> packages;
+        QStringList all;
+        for (int i = 0; i < smallCount; ++i) {
+            packages.insert(smallName(i), smallFiles(i));
+            all += smallFiles(i);
+        }
+        writeTree(target, all);
+        writeTree(plain, all);
+        recordPackages(statusFile, packages, chain);
+        ZelManagerDatabase::instance()->reloadPackages();
+        run = removeAll(limit);
+        compare(qPrintable(QStringLiteral("%1 packages of 5 files, %2")
+                               .arg(smallCount)
+                               .arg(chain ? QStringLiteral("one dependency chain")
+                                          : QStringLiteral("independent, limit %1").arg(limit))),
+            run, removeTree(plain));
+        std::printf("  per package: %.2f ms\n", run / 1e6 / smallCount);
+    }
+    ZelManagerDatabase::cleanup();
+    return 0;
+}
