@@ -1,0 +1,135 @@
+#include "ZelManagerApplyRun.h"
+
+#include "ApplyContext.h"
+#include "WindowsSupport.h"
+#include "ZelManagerDownloadManager.h"
+#include "ZelManagerOperationModel.h"
+#include "ZelManagerRemoveManager.h"
+#include "ZelManagerScriptEngine.h"
+#include "ZelManagerSettings.h"
+#include "ZelManagerTrigger.h"
+
+#include <QEventLoop>
+
+ZelManagerApplyRun::ZelManagerApplyRun(ZelManagerOperationModel *model, QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+{
+    if (!m_model) {
+        m_ownModel.reset(new ZelManagerOperationModel);
+        m_model = m_ownModel.get();
+    }
+}
+
+ZelManagerApplyRun::~ZelManagerApplyRun()
+{
+    if (!isRunning())
+        return;
+    QEventLoop loop;
+    connect(this, &ZelManagerApplyRun::finished, &loop, &QEventLoop::quit);
+    stop();
+    if (isRunning())
+        loop.exec();
+}
+
+bool ZelManagerApplyRun::start()
+{
+    if (isRunning())
+        return false;
+    m_outcome = Running;
+    m_errors.clear();
+    m_removalsDone = m_installationsDone = false;
+    m_removalsOk = m_installationsOk = false;
+    m_stopRequested = false;
+    m_finishing = false;
+
+    // The scripts' working folder, also before the first package arrives.
+    const QString target = ZelManagerSettings::instance()->targetPath();
+    makePath(target);
+    ZelManagerScriptEngine::instance()->setInstallFolder(target);
+    ZelManagerDatabase::instance()->beginTransaction();
+    beginTriggers();
+    m_model->refresh();
+    m_context.reset(new ApplyContext(m_model, this));
+    if (m_limit > 0)
+        m_context->limit = m_limit;
+    m_removeManager = new ZelManagerRemoveManager(m_context.get());
+    m_downloadManager = new ZelManagerDownloadManager(m_context.get());
+    connect(m_removeManager, &ZelManagerRemoveManager::finished, this, &ZelManagerApplyRun::onRemoveManagerFinished);
+    connect(
+        m_downloadManager, &ZelManagerDownloadManager::finished, this, &ZelManagerApplyRun::onDownloadManagerFinished);
+    // Slots that the removals leave free go to the installations.
+    connect(m_removeManager, &ZelManagerRemoveManager::finished, m_downloadManager, &ZelManagerDownloadManager::resume);
+    m_removeManager->start();
+    if (m_downloadManager)
+        m_downloadManager->start();
+    return true;
+}
+
+bool ZelManagerApplyRun::exec()
+{
+    QEventLoop loop;
+    connect(this, &ZelManagerApplyRun::finished, &loop, &QEventLoop::quit);
+    if (!start())
+        return false;
+    // The run may have ended already, inside a script started by start().
+    if (isRunning())
+        loop.exec();
+    return ok();
+}
+
+void ZelManagerApplyRun::stop()
+{
+    if (!isRunning() || m_stopRequested)
+        return;
+    m_stopRequested = true;
+    m_context->stop = true;
+    if (m_removeManager)
+        emit m_removeManager->cancelRequest();
+    if (m_downloadManager)
+        emit m_downloadManager->cancelRequest();
+}
+
+void ZelManagerApplyRun::onRemoveManagerFinished(bool ok)
+{
+    m_removalsDone = true;
+    m_removalsOk = ok;
+    finishWhenIdle();
+}
+
+void ZelManagerApplyRun::onDownloadManagerFinished(bool failed)
+{
+    m_installationsDone = true;
+    m_installationsOk = !failed;
+    finishWhenIdle();
+}
+
+// From the event loop: the last worker's handler is still on the stack when
+// its manager reports, and the managers and the context go with the run.
+void ZelManagerApplyRun::finishWhenIdle()
+{
+    if (!m_removalsDone || !m_installationsDone || m_finishing)
+        return;
+    m_finishing = true;
+    QMetaObject::invokeMethod(this, &ZelManagerApplyRun::finishRun, Qt::QueuedConnection);
+}
+
+void ZelManagerApplyRun::finishRun()
+{
+    finishTriggers();
+    ZelManagerDatabase *database = ZelManagerDatabase::instance();
+    database->endTransaction(true);
+    const QList<qint64> ids = database->errorIds();
+    for (const qint64 id : ids)
+        m_errors.append(database->error(id));
+    delete m_removeManager;
+    m_removeManager = nullptr;
+    delete m_downloadManager;
+    m_downloadManager = nullptr;
+    m_context.reset();
+    if (m_stopRequested)
+        m_outcome = Stopped;
+    else
+        m_outcome = m_removalsOk && m_installationsOk ? Succeeded : Failed;
+    emit finished(ok());
+}

@@ -1,0 +1,300 @@
+#include "ZelManagerDownloadManager.h"
+
+#include "ApplyContext.h"
+#include "WindowsSupport.h"
+#include "ZelManagerDatabase.h"
+#include "ZelManagerOperationModel.h"
+#include "ZelManagerPackageDownloader.h"
+#include "ZelManagerPackageInstaller.h"
+#include "ZelManagerSettings.h"
+
+#include <QFileInfo>
+
+ZelManagerDownloadManager::ZelManagerDownloadManager(ApplyContext *context)
+    : QObject(context->operationModel)
+    , m_context(context)
+    , m_model(context->operationModel)
+{
+    QHash<QString, QStringList> dependencies;
+    if (m_model) {
+        m_downloadQueue = m_model->installNames();
+        dependencies = m_model->requestedDependencies();
+    }
+    // Only packages of this pipeline are waited for: a marked removal or a
+    // package outside the run would never arrive.
+    const QSet<QString> members(m_downloadQueue.cbegin(), m_downloadQueue.cend());
+    for (const QString &name : qAsConst(m_downloadQueue)) {
+        QStringList waits;
+        for (const QString &dependency : dependencies.value(name)) {
+            if (dependency != name && members.contains(dependency) && !waits.contains(dependency)) {
+                waits.append(dependency);
+                m_dependants[dependency].append(name);
+            }
+        }
+        m_pending.insert(name, waits);
+    }
+    connect(this, &ZelManagerDownloadManager::cancelRequest, this, &ZelManagerDownloadManager::onCancelRequest);
+}
+
+ZelManagerDownloadManager::~ZelManagerDownloadManager()
+{
+    m_done = true;
+    emit cancelRequest();
+    // Their threads end before the run's context can go.
+    const QList<QPointer<QThread>> workers = m_workers;
+    m_workers.clear();
+    for (const QPointer<QThread> &worker : workers)
+        delete worker.data();
+}
+
+void ZelManagerDownloadManager::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    const QString cache = ZelManagerSettings::instance()->cachePath();
+    if (!m_downloadQueue.isEmpty() && !QFileInfo(cache).isDir() && !makePath(cache)) {
+        const QStringList names = m_downloadQueue;
+        for (const QString &name : names) {
+            if (!m_failed.contains(name))
+                fail(name, tr("Can not create the cache folder %1").arg(cache));
+        }
+    }
+    schedule();
+}
+
+void ZelManagerDownloadManager::resume()
+{
+    schedule();
+}
+
+void ZelManagerDownloadManager::onCancelRequest()
+{
+    m_canceled = true;
+    finishIfDone();
+}
+
+// Starting an installer runs its preinst script, which lets workers finish
+// meanwhile; their handlers only ask for another round, which the outermost
+// call makes. No timers: the manager moves when a worker reports.
+void ZelManagerDownloadManager::schedule()
+{
+    if (!m_started || m_done)
+        return;
+    if (m_scheduling > 0) {
+        m_scheduleAgain = true;
+        return;
+    }
+    ++m_scheduling;
+    do {
+        m_scheduleAgain = false;
+        if (m_canceled)
+            break;
+        while (!m_canceled && hasRoom() && startDownloadNext()) { }
+        if (m_downloadQueue.isEmpty()) {
+            while (!m_canceled && hasRoom() && startInstallNext()) { }
+        }
+        // A full context without a worker of ours is held by the removals;
+        // resume() follows when they end.
+        if (m_scheduleAgain || m_canceled || !m_workers.isEmpty() || m_pending.isEmpty() || !hasRoom())
+            continue;
+        // Nothing runs and nothing is ready: the packages left wait for
+        // each other.
+        const QString member = cycleMember();
+        if (member.isEmpty()) {
+            failStuck();
+        } else {
+            m_pending[member].clear();
+            m_scheduleAgain = true;
+        }
+    } while (m_scheduleAgain);
+    --m_scheduling;
+    finishIfDone();
+}
+
+bool ZelManagerDownloadManager::hasRoom() const
+{
+    return !m_context->isFull();
+}
+
+bool ZelManagerDownloadManager::startDownloadNext()
+{
+    if (m_canceled || m_downloadQueue.isEmpty())
+        return false;
+    const QString name = m_downloadQueue.takeFirst();
+    auto *downloader = new ZelManagerPackageDownloader(m_context, name);
+    connect(this, &ZelManagerDownloadManager::cancelRequest, downloader, &ZelManagerPackageDownloader::cancel);
+    connect(downloader, &ZelManagerPackageDownloader::finished, this, &ZelManagerDownloadManager::onDownloaderFinished);
+    m_workers.append(downloader);
+    m_workerNames.insert(downloader, name);
+    downloader->execute();
+    return true;
+}
+
+bool ZelManagerDownloadManager::startInstallNext()
+{
+    if (m_canceled)
+        return false;
+    const QString name = nextReady();
+    if (name.isEmpty())
+        return false;
+    m_installQueue.removeAll(name);
+    auto *installer = new ZelManagerPackageInstaller(m_context, name);
+    connect(this, &ZelManagerDownloadManager::cancelRequest, installer, &ZelManagerPackageInstaller::cancel);
+    connect(installer, &ZelManagerPackageInstaller::finished, this, &ZelManagerDownloadManager::onInstallerFinished);
+    m_workers.append(installer);
+    m_workerNames.insert(installer, name);
+    installer->execute();
+    return true;
+}
+
+// Installations in the order the downloads ended.
+QString ZelManagerDownloadManager::nextReady() const
+{
+    for (const QString &name : m_installQueue) {
+        if (m_pending.value(name).isEmpty())
+            return name;
+    }
+    return QString();
+}
+
+// A downloaded package that, through the packages it waits for, waits for
+// itself; the first in the install queue.
+QString ZelManagerDownloadManager::cycleMember() const
+{
+    for (const QString &name : m_installQueue) {
+        for (const QString &dependency : m_pending.value(name)) {
+            if (reaches(dependency, name))
+                return name;
+        }
+    }
+    return QString();
+}
+
+bool ZelManagerDownloadManager::reaches(const QString &from, const QString &to) const
+{
+    QSet<QString> seen;
+    QStringList todo { from };
+    while (!todo.isEmpty()) {
+        const QString current = todo.takeLast();
+        if (current == to)
+            return true;
+        if (seen.contains(current))
+            continue;
+        seen.insert(current);
+        todo += m_pending.value(current);
+    }
+    return false;
+}
+
+void ZelManagerDownloadManager::onDownloaderFinished(bool ok)
+{
+    auto *worker = qobject_cast<QThread *>(sender());
+    if (!worker || !m_workerNames.contains(worker))
+        return;
+    const QString name = m_workerNames.value(worker);
+    forget(worker);
+    worker->deleteLater();
+    if (m_failed.contains(name)) {
+        // Cancelled because a package it needs has failed.
+        if (m_model)
+            m_model->setStatus(name, ZelManagerPackage::Error);
+    } else if (ok) {
+        if (!m_canceled)
+            m_installQueue.append(name);
+    } else if (!m_canceled) {
+        // The downloader has recorded its own error.
+        m_failed.insert(name);
+        ++m_errorCount;
+        m_pending.remove(name);
+        failWaiting(name);
+    }
+    schedule();
+}
+
+void ZelManagerDownloadManager::onInstallerFinished(bool ok)
+{
+    auto *worker = qobject_cast<QThread *>(sender());
+    if (!worker || !m_workerNames.contains(worker))
+        return;
+    const QString name = m_workerNames.value(worker);
+    forget(worker);
+    worker->deleteLater();
+    if (ok) {
+        for (const QString &dependant : m_dependants.value(name)) {
+            auto it = m_pending.find(dependant);
+            if (it != m_pending.end())
+                it.value().removeAll(name);
+        }
+        if (m_model)
+            m_model->removePackage(name);
+        m_pending.remove(name);
+    } else if (!m_canceled) {
+        // The installer has recorded its own errors.
+        m_failed.insert(name);
+        ++m_errorCount;
+        m_pending.remove(name);
+        failWaiting(name);
+    }
+    schedule();
+}
+
+// Every package that waits for failed, directly or through others, fails
+// with an error naming the package it needed. A running download of such a
+// package is cancelled; a running installation (of a cycle) ends by itself.
+void ZelManagerDownloadManager::failWaiting(const QString &failed)
+{
+    for (const QString &dependant : m_dependants.value(failed)) {
+        if (!m_pending.contains(dependant) || m_failed.contains(dependant))
+            continue;
+        QThread *running = m_workerNames.key(dependant, nullptr);
+        if (qobject_cast<ZelManagerPackageInstaller *>(running))
+            continue;
+        fail(dependant, tr("Not installed: it depends on %1, which could not be installed").arg(failed));
+        if (auto *downloader = qobject_cast<ZelManagerPackageDownloader *>(running))
+            downloader->cancel();
+    }
+}
+
+// Cannot happen with the packages of one run; kept so that the run always
+// ends.
+void ZelManagerDownloadManager::failStuck()
+{
+    const QStringList names = m_pending.keys();
+    for (const QString &name : names) {
+        if (m_pending.contains(name) && !m_failed.contains(name)) {
+            fail(name,
+                tr("Not installed: it waits for %1, which was not installed")
+                    .arg(m_pending.value(name).join(QStringLiteral(", "))));
+        }
+    }
+}
+
+void ZelManagerDownloadManager::fail(const QString &name, const QString &description)
+{
+    ZelManagerDatabase::instance()->addError(name, ZelManagerDatabase::ErrorInstall, description);
+    if (m_model)
+        m_model->setStatus(name, ZelManagerPackage::Error);
+    m_failed.insert(name);
+    ++m_errorCount;
+    m_pending.remove(name);
+    m_downloadQueue.removeAll(name);
+    m_installQueue.removeAll(name);
+    failWaiting(name);
+}
+
+void ZelManagerDownloadManager::finishIfDone()
+{
+    if (!m_started || m_done || m_scheduling > 0 || !m_workers.isEmpty())
+        return;
+    if (!m_canceled && !m_pending.isEmpty())
+        return;
+    m_done = true;
+    emit finished(m_errorCount > 0);
+}
+
+void ZelManagerDownloadManager::forget(QThread *worker)
+{
+    m_workers.removeAll(worker);
+    m_workerNames.remove(worker);
+}

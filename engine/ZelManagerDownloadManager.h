@@ -1,0 +1,103 @@
+#ifndef ZELMANAGERDOWNLOADMANAGER_H
+#define ZELMANAGERDOWNLOADMANAGER_H
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class QThread;
+class ZelManagerOperationModel;
+struct ApplyContext;
+
+// Turns the packages marked for installation, upgrade or reinstallation into
+// a pipeline: one ZelManagerPackageDownloader per package, in the operation
+// model's order, then one ZelManagerPackageInstaller per downloaded package,
+// each installed only after the marked packages it depends on. Downloads come
+// first; installations start once every download has been started. All
+// workers share the context's limit: while other workers (the removals) fill
+// it, the manager waits, and resume() lets it use the slots they have freed
+// (the apply run calls it when the removals have ended).
+//
+// A failed download or installation fails the packages that wait for it
+// (each gets an error naming the package it needed), so the pipeline always
+// comes to an end: finished(bool) is emitted exactly once, when no worker of
+// the manager runs and nothing more can start. Marked packages that depend
+// on each other in a cycle are installed in the order of their downloads.
+//
+// Emitting cancelRequest() cancels every running worker and starts no more;
+// the manager finishes when their threads have ended. The destructor cancels
+// and waits for any that still run, so no worker outlives the context. GUI
+// thread only.
+class ZelManagerDownloadManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Parented to the context's operation model.
+    explicit ZelManagerDownloadManager(ApplyContext *context);
+    ~ZelManagerDownloadManager() override;
+
+    // Starts what the limit allows. Called once; with nothing to install,
+    // finished(false) is emitted at once.
+    void start();
+    // True until finished() has been emitted (after start()).
+    bool isBusy() const { return !m_done; }
+    int errorCount() const { return m_errorCount; }
+
+    QStringList downloadQueue() const { return m_downloadQueue; }
+    QStringList installQueue() const { return m_installQueue; }
+    // The marked packages that name still waits for.
+    QStringList pending(const QString &name) const { return m_pending.value(name); }
+
+signals:
+    // True when at least one download or installation failed.
+    void finished(bool failed);
+    // Connected to every downloader's and installer's cancel().
+    void cancelRequest();
+
+public slots:
+    // Each starts one worker when there is one to start; true when it did.
+    bool startInstallNext();
+    bool startDownloadNext();
+    void onInstallerFinished(bool ok);
+    void onDownloaderFinished(bool ok);
+    // Starts what the limit allows now, e.g. once the removals have ended.
+    void resume();
+
+private:
+    void onCancelRequest();
+    void schedule();
+    bool hasRoom() const;
+    QString nextReady() const;
+    QString cycleMember() const;
+    bool reaches(const QString &from, const QString &to) const;
+    void failWaiting(const QString &failed);
+    void failStuck();
+    void fail(const QString &name, const QString &description);
+    void finishIfDone();
+    void forget(QThread *worker);
+
+    int m_errorCount = 0;
+    QStringList m_installQueue;
+    QStringList m_downloadQueue;
+    ApplyContext *m_context;
+    ZelManagerOperationModel *m_model;
+    QMap<QString, QStringList> m_pending;
+
+    QHash<QString, QStringList> m_dependants; // requested package -> those that wait for it
+    QSet<QString> m_failed;
+    QList<QPointer<QThread>> m_workers; // running downloaders and installers
+    QHash<QThread *, QString> m_workerNames;
+    bool m_started = false;
+    bool m_canceled = false;
+    bool m_done = false;
+    int m_scheduling = 0; // nesting depth (scripts process events)
+    bool m_scheduleAgain = false;
+};
+
+#endif // ZELMANAGERDOWNLOADMANAGER_H

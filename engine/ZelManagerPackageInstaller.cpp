@@ -1,0 +1,597 @@
+#include "ZelManagerPackageInstaller.h"
+
+#include "ApplyContext.h"
+#include "WindowsSupport.h"
+#include "ZelManagerDatabase.h"
+#include "ZelManagerOperationModel.h"
+#include "ZelManagerPackageDownloader.h"
+#include "ZelManagerPackageRemover.h"
+#include "ZelManagerScriptEngine.h"
+#include "ZelManagerSettings.h"
+#include "ZelManagerTrigger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <archive_entry.h>
+#include <cstring>
+
+#include <algorithm>
+
+namespace {
+
+// The unit in which the archive file is fed to libarchive, and in which
+// entry data is read.
+const int ReadBufferSize = 40960;
+const qint64 ReportMilliseconds = 100;
+// Larger files are written piece by piece, as they are: a single buffer of
+// that size is more than the process may get.
+const qint64 InMemoryLimit = qint64(1) << 30;
+
+bool hasScript(const QString &script)
+{
+    return !script.trimmed().isEmpty();
+}
+
+bool isBelow(const QString &path, const QString &root)
+{
+    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
+}
+
+bool endsPath(uchar c)
+{
+    return c < 0x20 || c == 0x7f || c == ' ';
+}
+
+bool isBlank(uchar c)
+{
+    return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
+
+QString entryPath(struct archive_entry *entry)
+{
+    QString path;
+    if (const char *utf8 = archive_entry_pathname_utf8(entry))
+        path = QString::fromUtf8(utf8);
+    else if (const wchar_t *wide = archive_entry_pathname_w(entry))
+        path = QString::fromWCharArray(wide);
+    else if (const char *raw = archive_entry_pathname(entry))
+        path = QString::fromLocal8Bit(raw);
+    if (path.startsWith(QLatin1String("./")))
+        path.remove(0, 2);
+    return path;
+}
+
+QString archiveError(struct archive *archive)
+{
+    const char *text = archive_error_string(archive);
+    return text ? QString::fromLocal8Bit(text) : QString();
+}
+
+la_ssize_t appendCallback(struct archive *, void *client, const void *buffer, size_t length)
+{
+    static_cast<QByteArray *>(client)->append(static_cast<const char *>(buffer), int(length));
+    return la_ssize_t(length);
+}
+
+} // namespace
+
+ZelManagerPackageInstaller::ZelManagerPackageInstaller(ApplyContext *context, const QString &name)
+    : QThread(context->operationModel)
+    , m_name(name)
+    , m_context(context)
+    , m_settings(ZelManagerSettings::instance())
+    , m_database(ZelManagerDatabase::instance())
+    , m_model(context->operationModel)
+{
+    m_package = m_database->package(name);
+    m_installFolder = QDir::cleanPath(shortPathName(m_settings->targetPath()));
+    m_buildPrefix = shortPathName(m_settings->toolchainRoot());
+    connect(this, &QThread::finished, this, &ZelManagerPackageInstaller::onThreadFinished);
+}
+
+ZelManagerPackageInstaller::~ZelManagerPackageInstaller()
+{
+    m_stop = true;
+    delete m_remover.data();
+    wait();
+}
+
+int ZelManagerPackageInstaller::fixPaths(
+    char *data, qint64 size, const QByteArray &oldPrefix, const QByteArray &newPrefix)
+{
+    const qint64 oldLength = oldPrefix.size();
+    const qint64 newLength = newPrefix.size();
+    if (newLength == 0 || newLength > oldLength)
+        return 0;
+    const qint64 gap = oldLength - newLength;
+    int count = 0;
+    qint64 from = 0;
+    while (size - from >= oldLength) {
+        const void *hit = memmem(data + from, size_t(size - from), oldPrefix.constData(), size_t(oldLength));
+        if (!hit)
+            break;
+        const qint64 at = static_cast<const char *>(hit) - data;
+        std::memcpy(data + at, newPrefix.constData(), size_t(newLength));
+        const qint64 tailStart = at + oldLength;
+        qint64 tailEnd = tailStart;
+        while (tailEnd < size && !endsPath(uchar(data[tailEnd])))
+            ++tailEnd;
+        std::memmove(data + at + newLength, data + tailStart, size_t(tailEnd - tailStart));
+        // Text keeps its line layout, binaries their terminating zero.
+        const char filler = tailEnd < size && isBlank(uchar(data[tailEnd])) ? ' ' : '\0';
+        std::memset(data + tailEnd - gap, filler, size_t(gap));
+        ++count;
+        from = at + newLength;
+    }
+    return count;
+}
+
+// Written through a callback into a growing buffer: the gzip of data that
+// does not compress is larger than the data.
+bool ZelManagerPackageInstaller::gzipCompress(const QByteArray &data, const QString &fileName, QByteArray *compressed)
+{
+    QByteArray output;
+    output.reserve(data.size() / 3 + 64);
+    struct archive *archive = archive_write_new();
+    bool ok = archive_write_set_format_raw(archive) == ARCHIVE_OK
+        && archive_write_add_filter_gzip(archive) == ARCHIVE_OK
+        && archive_write_set_bytes_in_last_block(archive, 1) == ARCHIVE_OK
+        && archive_write_open(archive, &output, nullptr, appendCallback, nullptr) == ARCHIVE_OK;
+    if (ok) {
+        struct archive_entry *entry = archive_entry_new();
+        archive_entry_set_pathname_utf8(entry, fileName.toUtf8().constData());
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_size(entry, data.size());
+        ok = archive_write_header(archive, entry) == ARCHIVE_OK;
+        archive_entry_free(entry);
+        qint64 done = 0;
+        while (ok && done < data.size()) {
+            const la_ssize_t written = archive_write_data(archive, data.constData() + done, size_t(data.size() - done));
+            ok = written > 0;
+            done += qMax<la_ssize_t>(written, 0);
+        }
+    }
+    ok = archive_write_close(archive) == ARCHIVE_OK && ok;
+    archive_write_free(archive);
+    if (ok)
+        *compressed = output;
+    return ok;
+}
+
+bool ZelManagerPackageInstaller::isInfoManual(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.path() == QLatin1String("share/info") && info.suffix() == QLatin1String("info");
+}
+
+void ZelManagerPackageInstaller::cancel()
+{
+    m_stop = true;
+    emit cancelRequest();
+}
+
+void ZelManagerPackageInstaller::execute()
+{
+    if (m_executed)
+        return;
+    m_executed = true;
+    m_info = m_context->info(m_name);
+    if (m_info.name.isEmpty() || m_info.version.isEmpty()) {
+        m_archiveError = tr("No downloaded archive of package %1").arg(m_name);
+    } else {
+        m_archivePath = ZelManagerPackageDownloader::cacheFilePath(m_info);
+        if (m_archivePath.isEmpty())
+            m_archiveError = tr("Can not open package archive of %1 %2").arg(m_name, m_info.version);
+    }
+    const int replacing = ZelManagerPackage::FlagRequestUpgrade | ZelManagerPackage::FlagRequestReinstall;
+    if (m_archiveError.isEmpty() && (m_package.flags() & replacing)) {
+        m_remover = new ZelManagerPackageRemover(m_context, m_name);
+        connect(this, &ZelManagerPackageInstaller::cancelRequest, m_remover.data(), &ZelManagerPackageRemover::cancel);
+        connect(m_remover.data(), &ZelManagerPackageRemover::finished, this,
+            &ZelManagerPackageInstaller::onRemoverFinished);
+        m_remover->start();
+        return;
+    }
+    // Counted from here: the preinst script lets other work run, and the
+    // managers must see this installer within the limit meanwhile.
+    m_context->countRunning();
+    m_counted = true;
+    setProgress(0);
+    setStatus(ZelManagerPackage::Installing);
+    if (m_archiveError.isEmpty() && !m_stop && hasScript(m_info.preinst))
+        ZelManagerScriptEngine::instance()->evaluate(m_info.preinst, m_name, ZelManagerDatabase::ErrorInstall);
+    startUnpacking();
+}
+
+void ZelManagerPackageInstaller::onRemoverFinished(bool ok)
+{
+    ZelManagerPackageRemover *remover = m_remover.data();
+    if (!remover || sender() != remover)
+        return;
+    m_removedFolders = remover->folders();
+    m_remover = nullptr;
+    remover->deleteLater();
+    if (!ok || m_stop) {
+        // The remover has recorded its own errors.
+        if (ok)
+            setStatus(ZelManagerPackage::Canceling);
+        m_reported = true;
+        emit finished(false);
+        return;
+    }
+    m_context->countRunning();
+    m_counted = true;
+    setProgress(0);
+    setStatus(ZelManagerPackage::Installing);
+    startUnpacking();
+}
+
+// Also after a failure found before unpacking: the thread ends at once and
+// the package finishes through the same path as any other.
+void ZelManagerPackageInstaller::startUnpacking()
+{
+    m_threadStarted = true;
+    QThread::start(QThread::InheritPriority);
+}
+
+void ZelManagerPackageInstaller::run()
+{
+    if (m_stop || !m_archiveError.isEmpty())
+        return;
+    QFile file(m_archivePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_archiveError = tr("Can not open package archive %1").arg(m_archivePath);
+        return;
+    }
+    m_archiveFile = &file;
+    m_position = 0;
+    m_archiveSize = file.size();
+    m_progressTimer.start();
+    m_readBuffer.resize(ReadBufferSize);
+    m_oldPrefix = m_buildPrefix.toUtf8();
+    m_newPrefix = m_installFolder.toUtf8();
+    makePath(m_installFolder);
+    m_canonicalRoot = QFileInfo(m_installFolder).canonicalFilePath();
+
+    struct archive *archive = archive_read_new();
+    archive_read_support_format_tar(archive);
+    archive_read_support_filter_lzma(archive);
+    if (archive_read_open(archive, this, nullptr, readCallback, nullptr) == ARCHIVE_OK)
+        unpackEntries(archive);
+    else if (!m_stop)
+        m_archiveError = tr("Damaged package archive: %1").arg(archiveError(archive));
+    archive_read_free(archive);
+    m_archiveFile = nullptr;
+    m_readBuffer = QByteArray();
+}
+
+la_ssize_t ZelManagerPackageInstaller::readCallback(struct archive *, void *client, const void **buffer)
+{
+    return static_cast<ZelManagerPackageInstaller *>(client)->readNext(buffer);
+}
+
+la_ssize_t ZelManagerPackageInstaller::readNext(const void **buffer)
+{
+    if (m_stop)
+        return -1;
+    const qint64 wanted = qMin<qint64>(ReadBufferSize, m_archiveSize - m_position);
+    if (wanted <= 0)
+        return 0;
+    const qint64 got = m_archiveFile->read(m_readBuffer.data(), wanted);
+    if (got < 0)
+        return -1;
+    m_position = m_archiveFile->pos();
+    *buffer = m_readBuffer.constData();
+    reportProgress();
+    return la_ssize_t(got);
+}
+
+void ZelManagerPackageInstaller::reportProgress()
+{
+    if (m_progressTimer.elapsed() <= ReportMilliseconds || m_archiveSize <= 0)
+        return;
+    m_progressTimer.restart();
+    setProgress(int(m_position * 100 / m_archiveSize));
+}
+
+void ZelManagerPackageInstaller::unpackEntries(struct archive *archive)
+{
+    struct archive_entry *entry = nullptr;
+    while (!m_stop) {
+        const int result = archive_read_next_header(archive, &entry);
+        if (result == ARCHIVE_EOF)
+            return;
+        if (result != ARCHIVE_OK && result != ARCHIVE_WARN) {
+            if (!m_stop)
+                m_archiveError = tr("Damaged package archive: %1").arg(archiveError(archive));
+            return;
+        }
+        const QString path = entryPath(entry);
+        if (path.isEmpty() || path == QLatin1String("package.xml"))
+            continue;
+        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry))
+            continue;
+        if (ZelManagerPackageDownloader::isUnsafeEntryPath(path)) {
+            m_unsafePaths.append(path);
+            continue;
+        }
+        if (!installEntry(archive, entry, path))
+            return;
+    }
+}
+
+// False when the archive cannot be read on (damaged, or stopped).
+bool ZelManagerPackageInstaller::installEntry(struct archive *archive, struct archive_entry *entry, const QString &path)
+{
+    if (!archive_entry_size_is_set(entry)) {
+        m_archiveError = tr("Damaged package archive: %1").arg(tr("no size for %1").arg(path));
+        return false;
+    }
+    const qint64 size = archive_entry_size(entry);
+    const qint64 time = archive_entry_mtime(entry);
+    const bool info = isInfoManual(path);
+    if (size > InMemoryLimit) {
+        if (!info) {
+            m_unfixedFiles.append(path);
+            return streamEntry(archive, path, time);
+        }
+        m_failedFiles.append(m_installFolder + QLatin1Char('/') + path + QStringLiteral(".gz"));
+        return archive_read_data_skip(archive) == ARCHIVE_OK;
+    }
+    QByteArray data;
+    if (!readEntryData(archive, size, &data))
+        return false;
+    const bool canFix = !m_newPrefix.isEmpty() && m_newPrefix.size() <= m_oldPrefix.size();
+    if (m_info.fileEntries.value(path, false) && canFix)
+        fixPaths(data.data(), data.size(), m_oldPrefix, m_newPrefix);
+    else
+        m_unfixedFiles.append(path);
+    QString finalPath = path;
+    if (info) {
+        QByteArray compressed;
+        if (!gzipCompress(data, QFileInfo(path).fileName(), &compressed)) {
+            m_failedFiles.append(m_installFolder + QLatin1Char('/') + path + QStringLiteral(".gz"));
+            return true;
+        }
+        data = compressed;
+        finalPath += QStringLiteral(".gz");
+    }
+    if (writeFile(finalPath, data, time))
+        noteWritten(finalPath);
+    return true;
+}
+
+bool ZelManagerPackageInstaller::readEntryData(struct archive *archive, qint64 size, QByteArray *data)
+{
+    data->resize(int(size));
+    qint64 done = 0;
+    while (done < size) {
+        if (m_stop)
+            return false;
+        const la_ssize_t got
+            = archive_read_data(archive, data->data() + done, size_t(qMin<qint64>(ReadBufferSize, size - done)));
+        if (got <= 0) {
+            if (!m_stop)
+                m_archiveError = tr("Damaged package archive: %1")
+                                     .arg(got < 0 ? archiveError(archive) : tr("%1 ends early").arg(m_archivePath));
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QString &path, qint64 time)
+{
+    const QString target = prepareTarget(path);
+    QFile file(target);
+    if (target.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        m_failedFiles.append(m_installFolder + QLatin1Char('/') + path);
+        return archive_read_data_skip(archive) == ARCHIVE_OK;
+    }
+    bool written = true;
+    QByteArray piece(ReadBufferSize, Qt::Uninitialized);
+    for (;;) {
+        if (m_stop)
+            return false;
+        const la_ssize_t read = archive_read_data(archive, piece.data(), size_t(piece.size()));
+        if (read < 0) {
+            m_archiveError = tr("Damaged package archive: %1").arg(archiveError(archive));
+            return false;
+        }
+        if (read == 0)
+            break;
+        written = written && file.write(piece.constData(), read) == read;
+    }
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        m_failedFiles.append(target);
+        return true;
+    }
+    setFileTime(target, time);
+    noteWritten(path);
+    return true;
+}
+
+bool ZelManagerPackageInstaller::writeFile(const QString &path, const QByteArray &data, qint64 time)
+{
+    const QString target = prepareTarget(path);
+    if (target.isEmpty()) {
+        m_failedFiles.append(m_installFolder + QLatin1Char('/') + path);
+        return false;
+    }
+    QFile file(target);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size()) {
+        m_failedFiles.append(target);
+        return false;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        m_failedFiles.append(target);
+        return false;
+    }
+    setFileTime(target, time);
+    return true;
+}
+
+// The absolute path to write, its folder made; empty when the folder cannot
+// be made or lies outside the target folder. A link where the file goes is
+// replaced by the file, never written through.
+QString ZelManagerPackageInstaller::prepareTarget(const QString &path)
+{
+    const QString target = m_installFolder + QLatin1Char('/') + QDir::cleanPath(path);
+    if (!prepareFolder(target.left(target.lastIndexOf(QLatin1Char('/')))))
+        return QString();
+    const QFileInfo info(target);
+    if (info.isSymLink())
+        QFile::remove(target);
+    return target;
+}
+
+// Links are resolved before anything is made: a folder that a link leads
+// out of the target folder is never created or written in.
+bool ZelManagerPackageInstaller::prepareFolder(const QString &folder)
+{
+    const auto known = m_readyFolders.constFind(folder);
+    if (known != m_readyFolders.cend())
+        return known.value();
+    const auto inside = [this](const QString &canonical) {
+        return !canonical.isEmpty() && (canonical == m_canonicalRoot || isBelow(canonical, m_canonicalRoot));
+    };
+    bool ok = false;
+    if (!m_canonicalRoot.isEmpty()) {
+        QString existing = folder;
+        while (existing.size() > m_installFolder.size() && !QFileInfo::exists(existing))
+            existing = existing.left(existing.lastIndexOf(QLatin1Char('/')));
+        ok = inside(QFileInfo(existing).canonicalFilePath()) && makePath(folder)
+            && inside(QFileInfo(folder).canonicalFilePath());
+    }
+    m_readyFolders.insert(folder, ok);
+    return ok;
+}
+
+void ZelManagerPackageInstaller::noteWritten(const QString &path)
+{
+    m_writtenFiles.append(path);
+    const TriggerType type = triggerTypeForPath(path);
+    if (type != TriggerType::None)
+        m_triggerFiles.insert(int(type), path);
+}
+
+void ZelManagerPackageInstaller::onThreadFinished()
+{
+    if (!m_threadStarted || m_reported)
+        return;
+    wait();
+    m_reported = true;
+    bool ok = false;
+    if (m_stop) {
+        setStatus(ZelManagerPackage::Canceling);
+    } else {
+        setProgress(100);
+        if (!m_archiveError.isEmpty() || !m_unsafePaths.isEmpty() || !m_failedFiles.isEmpty()) {
+            reportErrors();
+            setStatus(ZelManagerPackage::Error);
+        } else {
+            callTriggers();
+            if (hasScript(m_info.postinst))
+                ZelManagerScriptEngine::instance()->evaluate(m_info.postinst, m_name, ZelManagerDatabase::ErrorInstall);
+            recordInstallation();
+            removeEmptiedFolders();
+            setStatus(ZelManagerPackage::Finished);
+            for (const QString &path : qAsConst(m_unfixedFiles))
+                m_settings->addExcludedFile(path);
+            ok = true;
+        }
+    }
+    // Stopped before the signal: the receiver may start the next worker, or
+    // end the run and release the context.
+    if (m_counted) {
+        m_counted = false;
+        m_context->countStopped();
+    }
+    emit finished(ok);
+}
+
+void ZelManagerPackageInstaller::reportErrors()
+{
+    if (!m_archiveError.isEmpty())
+        m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, m_archiveError);
+    for (const QString &path : qAsConst(m_unsafePaths)) {
+        m_database->addError(
+            m_name, ZelManagerDatabase::ErrorInstall, tr("Unsafe path in package archive: %1").arg(path));
+    }
+    for (const QString &path : qAsConst(m_failedFiles))
+        m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, tr("Failed to install: %1").arg(path));
+}
+
+// Within one type, the paths recorded last come first.
+void ZelManagerPackageInstaller::callTriggers()
+{
+    const QList<int> types = m_triggerFiles.uniqueKeys();
+    for (const int type : types) {
+        ZelManagerTrigger *trigger = triggerForType(TriggerType(type));
+        if (!trigger)
+            continue;
+        const QStringList paths = m_triggerFiles.values(type);
+        for (const QString &path : paths) {
+            setStatus(ZelManagerPackage::Installing, trigger->installActionText());
+            trigger->installFile(path);
+        }
+    }
+}
+
+// The request is fulfilled: the package is installed and no longer
+// requested (an automatic mark left behind would make it a pending operation
+// of every later run). Its bookmark stays.
+void ZelManagerPackageInstaller::recordInstallation()
+{
+    if (m_package.isNull())
+        return;
+    const int flags = (m_package.flags() & ~(ZelManagerPackage::RequestMask | ZelManagerPackage::FlagUpgradable))
+        | ZelManagerPackage::FlagInstalled;
+    m_database->recordRemoval(m_name, flags, QStringList(), m_package.dependants());
+    PackageInfo entry = m_info;
+    for (const QString &path : qAsConst(m_unfixedFiles)) {
+        auto it = entry.fileEntries.find(path);
+        if (it != entry.fileEntries.end())
+            it.value() = false;
+    }
+    m_database->recordInstallation(entry, m_writtenFiles);
+}
+
+// Folders of the replaced version that the new one does not use, deepest
+// first; folders that still hold entries stay.
+void ZelManagerPackageInstaller::removeEmptiedFolders()
+{
+    if (m_removedFolders.isEmpty() || m_canonicalRoot.isEmpty())
+        return;
+    std::sort(m_removedFolders.begin(), m_removedFolders.end());
+    QDir dir;
+    for (auto it = m_removedFolders.crbegin(); it != m_removedFolders.crend(); ++it) {
+        const QString folder = m_installFolder + QLatin1Char('/') + *it;
+        const QFileInfo info(folder);
+        if (!info.isSymLink() && info.isDir() && isBelow(info.canonicalFilePath(), m_canonicalRoot))
+            dir.rmdir(folder);
+    }
+}
+
+void ZelManagerPackageInstaller::setStatus(PackageStatus status, const QString &message)
+{
+    if (m_model)
+        m_model->setStatus(m_name, status, message);
+    else
+        m_package.setStatus(status, message);
+}
+
+void ZelManagerPackageInstaller::setProgress(int value)
+{
+    if (m_model)
+        m_model->setProgress(m_name, value);
+    else
+        m_package.setProgress(value);
+}

@@ -1,0 +1,149 @@
+#ifndef ZELMANAGERPACKAGEINSTALLER_H
+#define ZELMANAGERPACKAGEINSTALLER_H
+
+#include "PackageInfo.h"
+#include "ZelManagerPackage.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QMultiMap>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <archive.h>
+#include <atomic>
+
+class QFile;
+class ZelManagerDatabase;
+class ZelManagerOperationModel;
+class ZelManagerPackageRemover;
+class ZelManagerSettings;
+struct ApplyContext;
+
+// Installs one package version whose archive the downloader has verified
+// into the cache folder. The preinst script runs on the GUI thread; the
+// installer's own thread (run()) unpacks the archive's regular files below
+// the target folder, rewriting the build prefix in fix-enabled files and
+// compressing Info manuals to ".info.gz"; then, back on the GUI thread, the
+// triggers' installFile(), the postinst script and the database records
+// follow. An upgrade or a reinstall first removes the installed version with
+// a ZelManagerPackageRemover (without preinst).
+//
+// Nothing is ever written outside the target folder: entry paths that are
+// absolute or climb with "..", and folders that a link leads elsewhere, make
+// the package fail. A package fails (status Error, errors recorded, database
+// unchanged) when its archive does not open or is damaged, or when a file
+// could not be written ("Failed to install: %1"); files written so far stay.
+//
+// finished(bool) comes exactly once after execute(), after the installer has
+// counted itself stopped in the context; the owner deletes it afterwards.
+class ZelManagerPackageInstaller : public QThread
+{
+    Q_OBJECT
+
+public:
+    // The thread is parented to the context's operation model.
+    ZelManagerPackageInstaller(ApplyContext *context, const QString &name);
+    // Stops and waits for the unpacking thread (and a remover it started).
+    ~ZelManagerPackageInstaller() override;
+
+    QString name() const { return m_name; }
+
+    // Relocates every occurrence of oldPrefix in data to newPrefix, in place:
+    // the data keeps its size. The rest of each path (up to a control byte, a
+    // space or the end; bytes of 0x80 and above belong to the path) follows
+    // the new prefix directly, and the bytes it leaves free become spaces when
+    // the path ended at a TAB, LF, CR or space, else zero bytes. Does nothing
+    // when newPrefix is empty or longer than oldPrefix. Returns the number of
+    // occurrences relocated.
+    static int fixPaths(char *data, qint64 size, const QByteArray &oldPrefix, const QByteArray &newPrefix);
+    // The gzip stream of data, one member named fileName; false on failure.
+    static bool gzipCompress(const QByteArray &data, const QString &fileName, QByteArray *compressed);
+    // Whether path is an Info manual that is installed compressed
+    // (share/info/x.info becomes share/info/x.info.gz).
+    static bool isInfoManual(const QString &path);
+
+    // Read after finished(): relative paths as written, and those not fixed up.
+    QStringList writtenFiles() const { return m_writtenFiles; }
+    QStringList unfixedFiles() const { return m_unfixedFiles; }
+    QStringList failedFiles() const { return m_failedFiles; }
+
+signals:
+    // True when the package is installed.
+    void finished(bool ok);
+    // Passed on to the remover of an upgrade or a reinstall.
+    void cancelRequest();
+
+public slots:
+    void cancel();
+    void execute();
+    void onThreadFinished();
+    void onRemoverFinished(bool ok);
+
+protected:
+    void run() override;
+
+private:
+    void startUnpacking();
+    void finishLater();
+    void reportErrors();
+    void callTriggers();
+    void recordInstallation();
+    void removeEmptiedFolders();
+    void setStatus(PackageStatus status, const QString &message = QString());
+    void setProgress(int value);
+
+    // Worker thread.
+    static la_ssize_t readCallback(struct archive *archive, void *client, const void **buffer);
+    la_ssize_t readNext(const void **buffer);
+    void unpackEntries(struct archive *archive);
+    bool installEntry(struct archive *archive, struct archive_entry *entry, const QString &path);
+    bool readEntryData(struct archive *archive, qint64 size, QByteArray *data);
+    bool streamEntry(struct archive *archive, const QString &path, qint64 time);
+    bool writeFile(const QString &path, const QByteArray &data, qint64 time);
+    QString prepareTarget(const QString &path);
+    bool prepareFolder(const QString &folder);
+    void noteWritten(const QString &path);
+    void reportProgress();
+
+    QFile *m_archiveFile = nullptr;
+    QString m_name;
+    QString m_archivePath;
+    qint64 m_archiveSize = 0;
+    qint64 m_position = 0;
+    QString m_buildPrefix;
+    QString m_installFolder;
+    QElapsedTimer m_progressTimer;
+    QStringList m_writtenFiles;
+    QStringList m_unfixedFiles;
+    QStringList m_failedFiles;
+    ApplyContext *m_context;
+    ZelManagerPackage m_package;
+    PackageInfo m_info;
+    ZelManagerSettings *m_settings;
+    ZelManagerDatabase *m_database;
+    ZelManagerOperationModel *m_model;
+    std::atomic<bool> m_stop { false };
+    QMultiMap<int, QString> m_triggerFiles; // TriggerType -> relative path
+    QByteArray m_readBuffer;
+
+    // Worker thread; read by the GUI thread once the thread has ended.
+    QString m_archiveError;
+    QStringList m_unsafePaths;
+    QByteArray m_oldPrefix; // UTF-8
+    QByteArray m_newPrefix;
+    QString m_canonicalRoot;
+    QHash<QString, bool> m_readyFolders; // absolute folder -> usable
+
+    QPointer<ZelManagerPackageRemover> m_remover;
+    QStringList m_removedFolders; // of the version that an upgrade removed
+    bool m_executed = false;
+    bool m_counted = false; // counted running in the context
+    bool m_threadStarted = false;
+    bool m_reported = false; // finished(bool) was emitted
+};
+
+#endif // ZELMANAGERPACKAGEINSTALLER_H

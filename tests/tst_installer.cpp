@@ -1,0 +1,331 @@
+#include "ApplyContext.h"
+#include "TestDatabaseFile.h"
+#include "TestPackageDatabase.h"
+#include "ZelManagerDatabase.h"
+#include "ZelManagerPackageDownloader.h"
+#include "ZelManagerPackageInstaller.h"
+#include "ZelManagerRepositoryBuilder.h"
+#include "ZelManagerScriptEngine.h"
+#include "ZelManagerSettings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cstring>
+#include <memory>
+
+using Entry = ZelManagerRepositoryBuilder::ArchiveEntry;
+
+namespace {
+
+const QByteArray OldPrefix = "/build/prefix/root"; // 18 bytes
+const QByteArray NewPrefix = "/vp/w"; // 5 bytes: 13 bytes of gap
+
+QByteArray fixed(QByteArray data, const QByteArray &oldPrefix = OldPrefix, const QByteArray &newPrefix = NewPrefix)
+{
+    // An exact allocation, so that a write past the data is caught.
+    std::unique_ptr<char[]> buffer(new char[size_t(data.size())]);
+    std::memcpy(buffer.get(), data.constData(), size_t(data.size()));
+    ZelManagerPackageInstaller::fixPaths(buffer.get(), data.size(), oldPrefix, newPrefix);
+    return QByteArray(buffer.get(), data.size());
+}
+
+QByteArray gunzip(const QByteArray &data)
+{
+    struct archive *archive = archive_read_new();
+    archive_read_support_filter_gzip(archive);
+    archive_read_support_format_raw(archive);
+    QByteArray result;
+    struct archive_entry *entry = nullptr;
+    if (archive_read_open_memory(archive, data.constData(), size_t(data.size())) == ARCHIVE_OK
+        && archive_read_next_header(archive, &entry) == ARCHIVE_OK) {
+        char block[8192];
+        la_ssize_t got;
+        while ((got = archive_read_data(archive, block, sizeof block)) > 0)
+            result.append(block, int(got));
+        if (got < 0)
+            result = "read error";
+    }
+    archive_read_free(archive);
+    return result;
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (int n = 0; n < size; ++n)
+        data[n] = char(generator.generate());
+    return data;
+}
+
+} // namespace
+
+class TestInstaller : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void fixPaths_data();
+    void fixPaths();
+    void fixPathsOnRandomData();
+    void gzipOfIncompressibleData();
+    void hostileEntryPathsStayInside();
+    void unreadableArchives_data();
+    void unreadableArchives();
+    void cancelBeforeUnpacking();
+
+private:
+    PackageInfo info(const QMap<QString, bool> &files = {}) const;
+    bool cache(const PackageInfo &info, const QList<Entry> &entries);
+    bool install(ApplyContext &context, bool *ok);
+    QStringList errors() const;
+    QString target() const { return ZelManagerSettings::instance()->targetPath(); }
+
+    std::unique_ptr<TestPackageDatabase> m_fixture;
+};
+
+void TestInstaller::init()
+{
+    m_fixture.reset(new TestPackageDatabase);
+    TestDatabaseFile status(m_fixture->statusFile(), TestDatabaseFile::Status);
+    status.addStatus(QStringLiteral("h"), 0x100);
+    ZelManagerSettings::instance()->setCachePath(m_fixture->sandbox().path() + QStringLiteral("/cache"));
+    ZelManagerDatabase::instance();
+}
+
+void TestInstaller::cleanup()
+{
+    ZelManagerScriptEngine::cleanup();
+    m_fixture.reset();
+}
+
+void TestInstaller::fixPaths_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray spaces(13, ' ');
+    const QByteArray zeros(13, '\0');
+
+    QTest::newRow("text line") << QByteArray("PATH=/build/prefix/root/bin/tool\nnext")
+                               << "PATH=/vp/w/bin/tool" + spaces + "\nnext";
+    QTest::newRow("tab") << QByteArray("x=/build/prefix/root/y\tz") << "x=/vp/w/y" + spaces + "\tz";
+    QTest::newRow("carriage return") << QByteArray("/build/prefix/root/a\r\n") << "/vp/w/a" + spaces + "\r\n";
+    QTest::newRow("binary") << QByteArray("\x01/build/prefix/root/lib\0rest", 28)
+                            << QByteArray("\x01/vp/w/lib", 10) + zeros + QByteArray("\0rest", 5);
+    QTest::newRow("other control byte") << QByteArray("/build/prefix/root/x\x02") << "/vp/w/x" + zeros + "\x02";
+    QTest::newRow("first byte") << QByteArray("/build/prefix/root/x y") << "/vp/w/x" + spaces + " y";
+    QTest::newRow("end of data") << QByteArray("a /build/prefix/root/end") << "a /vp/w/end" + zeros;
+    QTest::newRow("prefix is the end") << QByteArray("ab/build/prefix/root") << "ab/vp/w" + zeros;
+    QTest::newRow("high bytes belong to the path")
+        << QByteArray("/build/prefix/root/caf\xc3\xa9/\xff\x80x\n") << "/vp/w/caf\xc3\xa9/\xff\x80x" + spaces + "\n";
+    QTest::newRow("two on one line") << QByteArray("/build/prefix/root/a:/build/prefix/root/b\n")
+                                     << "/vp/w/a:/vp/w/b" + spaces + spaces + "\n";
+    QTest::newRow("two lines") << QByteArray("/build/prefix/root/a\n/build/prefix/root/b\n")
+                               << "/vp/w/a" + spaces + "\n/vp/w/b" + spaces + "\n";
+    QTest::newRow("partial prefix") << QByteArray("x /build/prefix/roo") << QByteArray("x /build/prefix/roo");
+    QTest::newRow("none") << QByteArray("nothing to see\n") << QByteArray("nothing to see\n");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+}
+
+void TestInstaller::fixPaths()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(fixed(data), expected);
+}
+
+// Random mixtures of prefixes, parts of prefixes, controls and high bytes:
+// the size stays, every prefix is gone, and nothing is written past the end.
+void TestInstaller::fixPathsOnRandomData()
+{
+    const QList<QByteArray> pieces = { OldPrefix, OldPrefix.left(7), "/", "a", " ", "\n", "\t", QByteArray(1, '\0'),
+        "\x80", "\xff", "\x1f", "/bin" };
+    QRandomGenerator generator(42);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray data;
+        const int count = int(generator.bounded(12));
+        for (int n = 0; n < count; ++n)
+            data += pieces.at(int(generator.bounded(pieces.size())));
+        const QByteArray result = fixed(data);
+        QCOMPARE(result.size(), data.size());
+        QVERIFY2(!result.contains(OldPrefix), data.toHex().constData());
+        QCOMPARE(result.count(NewPrefix), data.count(OldPrefix));
+    }
+    // A longer install folder does not fit: the data stays as it is.
+    const QByteArray data = "x /build/prefix/root/y\n";
+    QCOMPARE(fixed(data, OldPrefix, OldPrefix + "/longer"), data);
+    QCOMPARE(fixed(data, OldPrefix, QByteArray()), data);
+}
+
+void TestInstaller::gzipOfIncompressibleData()
+{
+    const QByteArray noise = randomBytes(200000, 7);
+    QByteArray compressed;
+    QVERIFY(ZelManagerPackageInstaller::gzipCompress(noise, QStringLiteral("noise.info"), &compressed));
+    QVERIFY(compressed.size() > noise.size());
+    QCOMPARE(gunzip(compressed), noise);
+
+    const QByteArray text = QByteArray("This is the manual.\n").repeated(1000);
+    QVERIFY(ZelManagerPackageInstaller::gzipCompress(text, QStringLiteral("m.info"), &compressed));
+    QVERIFY(compressed.size() < text.size() / 10);
+    QCOMPARE(gunzip(compressed), text);
+
+    QVERIFY(ZelManagerPackageInstaller::gzipCompress(QByteArray(), QStringLiteral("e.info"), &compressed));
+    QVERIFY(!compressed.isEmpty());
+    QCOMPARE(gunzip(compressed), QByteArray());
+}
+
+PackageInfo TestInstaller::info(const QMap<QString, bool> &files) const
+{
+    PackageInfo result;
+    result.name = QStringLiteral("h");
+    result.version = QStringLiteral("1.0");
+    result.md5sum = QStringLiteral("0123456789abcdef0123456789abcdef");
+    result.time = 1;
+    result.fileEntries = files;
+    return result;
+}
+
+bool TestInstaller::cache(const PackageInfo &info, const QList<Entry> &entries)
+{
+    QString md5;
+    QString error;
+    const QString path = ZelManagerPackageDownloader::cacheFilePath(info);
+    return QDir().mkpath(QFileInfo(path).path())
+        && ZelManagerRepositoryBuilder::writeArchive(path, entries, ZelManagerRepositoryBuilder::Plain, &md5, &error);
+}
+
+bool TestInstaller::install(ApplyContext &context, bool *ok)
+{
+    ZelManagerPackageInstaller installer(&context, QStringLiteral("h"));
+    QSignalSpy spy(&installer, &ZelManagerPackageInstaller::finished);
+    installer.execute();
+    if (!spy.wait(30000) || spy.count() != 1)
+        return false;
+    *ok = spy.first().first().toBool();
+    return context.running == 0;
+}
+
+QStringList TestInstaller::errors() const
+{
+    QStringList texts;
+    ZelManagerDatabase *database = ZelManagerDatabase::instance();
+    for (const qint64 id : database->errorIds())
+        texts.append(database->error(id).description);
+    return texts;
+}
+
+// Archives that the downloader would refuse can still reach the installer
+// (a cache file replaced behind its back): it writes nothing outside.
+void TestInstaller::hostileEntryPathsStayInside()
+{
+    const QString outside = m_fixture->sandbox().path() + QStringLiteral("/outside");
+    QVERIFY(QDir().mkpath(outside));
+    QVERIFY(QDir().mkpath(target()));
+    QVERIFY(QFile::link(outside, target() + QStringLiteral("/link")));
+    const QString absolute = m_fixture->sandbox().path() + QStringLiteral("/absolute.txt");
+    const QList<Entry> entries
+        = { Entry(QStringLiteral("good/ok.txt"), "ok"), Entry(QStringLiteral("../escape.txt"), "bad"),
+              Entry(absolute, "bad"), Entry(QStringLiteral("a/../../climb.txt"), "bad"),
+              Entry(QStringLiteral("link/inside.txt"), "bad"), Entry(QStringLiteral("link/deeper/inside.txt"), "bad") };
+    const PackageInfo hostile = info({ { "good/ok.txt", true }, { "link/inside.txt", true } });
+    QVERIFY(cache(hostile, entries));
+
+    ApplyContext context;
+    context.putInfo(QStringLiteral("h"), hostile);
+    bool ok = true;
+    QVERIFY(install(context, &ok));
+    QVERIFY(!ok);
+    QCOMPARE(TestSandbox::readFile(target() + QStringLiteral("/good/ok.txt")), QStringLiteral("ok"));
+    QVERIFY(!QFileInfo::exists(m_fixture->sandbox().installPath() + QStringLiteral("/escape.txt")));
+    QVERIFY(!QFileInfo::exists(m_fixture->sandbox().installPath() + QStringLiteral("/climb.txt")));
+    QVERIFY(!QFileInfo::exists(absolute));
+    QVERIFY(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+
+    const QStringList texts = errors();
+    QVERIFY2(
+        texts.contains(QStringLiteral("Unsafe path in package archive: ../escape.txt")), qPrintable(texts.join('|')));
+    QVERIFY(texts.contains(QStringLiteral("Unsafe path in package archive: a/../../climb.txt")));
+    QVERIFY(texts.contains(QStringLiteral("Unsafe path in package archive: ") + absolute));
+    QVERIFY(texts.contains(QStringLiteral("Failed to install: ") + target() + QStringLiteral("/link/inside.txt")));
+    QVERIFY(
+        texts.contains(QStringLiteral("Failed to install: ") + target() + QStringLiteral("/link/deeper/inside.txt")));
+    QCOMPARE(texts.size(), 5);
+    const ZelManagerPackage package = ZelManagerDatabase::instance()->package(QStringLiteral("h"));
+    QVERIFY(!package.isInstalled());
+    QCOMPARE(package.status(), int(ZelManagerPackage::Error));
+    QVERIFY(ZelManagerDatabase::instance()->fileEntries().isEmpty());
+}
+
+void TestInstaller::unreadableArchives_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // empty: no cache file
+    QTest::addColumn<QString>("error");
+    QTest::newRow("missing") << QByteArray() << QStringLiteral("Can not open package archive ");
+    QTest::newRow("not an archive") << QByteArray("this is no tar file at all").repeated(40)
+                                    << QStringLiteral("Damaged package archive: ");
+    QTest::newRow("cut short") << QByteArray("cut") << QStringLiteral("Damaged package archive: ");
+}
+
+// An archive that does not open or ends early fails the package; it is
+// not recorded as installed.
+void TestInstaller::unreadableArchives()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, error);
+    const PackageInfo broken = info({ { "data/big.bin", true } });
+    const QString path = ZelManagerPackageDownloader::cacheFilePath(broken);
+    if (bytes == "cut") {
+        QVERIFY(cache(broken, { Entry(QStringLiteral("data/big.bin"), randomBytes(300000, 3)) }));
+        QFile file(path);
+        QVERIFY(file.resize(150000));
+    } else if (!bytes.isEmpty()) {
+        QVERIFY(TestSandbox::writeFile(path, bytes));
+    }
+
+    ApplyContext context;
+    context.putInfo(QStringLiteral("h"), broken);
+    bool ok = true;
+    QVERIFY(install(context, &ok));
+    QVERIFY(!ok);
+    const QStringList texts = errors();
+    QCOMPARE(texts.size(), 1);
+    QVERIFY2(texts.first().startsWith(error), qPrintable(texts.first()));
+    const ZelManagerPackage package = ZelManagerDatabase::instance()->package(QStringLiteral("h"));
+    QVERIFY(!package.isInstalled());
+    QCOMPARE(package.status(), int(ZelManagerPackage::Error));
+    QVERIFY(ZelManagerDatabase::instance()->fileEntries().isEmpty());
+}
+
+// A cancel during the preinst script: nothing is unpacked, nothing recorded.
+void TestInstaller::cancelBeforeUnpacking()
+{
+    PackageInfo cancelled = info({ { "bin/x.txt", true } });
+    cancelled.preinst = QStringLiteral("exec(\"/bin/sh\", 0, \"\", \"-c\", \"sleep 0.3\");");
+    QVERIFY(cache(cancelled, { Entry(QStringLiteral("bin/x.txt"), "x") }));
+    QVERIFY(QDir().mkpath(target())); // the script's working folder
+    ApplyContext context;
+    context.putInfo(QStringLiteral("h"), cancelled);
+    ZelManagerPackageInstaller installer(&context, QStringLiteral("h"));
+    QSignalSpy spy(&installer, &ZelManagerPackageInstaller::finished);
+    QTimer::singleShot(50, &installer, &ZelManagerPackageInstaller::cancel);
+    installer.execute();
+    QVERIFY(spy.count() == 1 || spy.wait(30000));
+    QCOMPARE(spy.first().first().toBool(), false);
+    QCOMPARE(context.running, 0);
+    QVERIFY(!QFileInfo::exists(target() + QStringLiteral("/bin/x.txt")));
+    QCOMPARE(ZelManagerDatabase::instance()->package(QStringLiteral("h")).status(), int(ZelManagerPackage::Canceling));
+    QVERIFY(errors().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestInstaller)
+#include "tst_installer.moc"
