@@ -149,6 +149,8 @@ public slots:
 
 private:
     friend class ZelManagerPackage;
+    // Puts a freshly imported repository file in the place of the open one.
+    friend class ZelManagerRepositoryUpdater;
 
     ZelManagerDatabase();
     ~ZelManagerDatabase() override;

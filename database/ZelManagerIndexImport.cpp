@@ -1,117 +1,243 @@
 #include "ZelManagerIndexImport.h"
 
-#include <QElapsedTimer>
+#include "ZelManagerDatabase.h"
+#include "ZelManagerSql.h"
+#include "ZelManagerSqlStatement.h"
+
+#include <QFile>
 
 #include <sqlite3.h>
 
-ZelManagerIndexImport::ZelManagerIndexImport(sqlite3 *db, const QByteArray &index)
-    : m_db(db)
-    , m_reader(index)
-    , m_info(db, "INSERT INTO infos VALUES(?,?,?);")
-    , m_file(db, "INSERT INTO filenames VALUES(?,?,?,?,?);")
-    , m_category(db, "INSERT INTO categories VALUES(?,?);")
-    , m_dependency(db, "INSERT INTO dependencies VALUES(?,?,?,?,?);")
+namespace {
+
+// Packages per batch, and how long one side waits for the other.
+const int BatchSize = 256;
+const unsigned long WaitUs = 200;
+
+} // namespace
+
+struct ZelManagerIndexImport::Statements
 {
-    if (!begin())
-        fail(databaseError());
+    explicit Statements(sqlite3 *db)
+        : info(db, "INSERT INTO infos VALUES(?,?,?);")
+        , file(db, "INSERT INTO filenames VALUES(?,?,?,?,?);")
+        , category(db, "INSERT INTO categories VALUES(?,?);")
+        , dependency(db, "INSERT INTO dependencies VALUES(?,?,?,?,?);")
+    {
+    }
+    bool isValid() const { return info.isValid() && file.isValid() && category.isValid() && dependency.isValid(); }
+    bool write(const ZelManagerIndexReader::Package &package);
+
+    ZelManagerSqlStatement info;
+    ZelManagerSqlStatement file;
+    ZelManagerSqlStatement category;
+    ZelManagerSqlStatement dependency;
+};
+
+bool ZelManagerIndexImport::Statements::write(const ZelManagerIndexReader::Package &package)
+{
+    bool ok = true;
+    for (const ZelManagerIndexReader::File &entry : package.files) {
+        for (const QPair<QString, QString> &item : entry.dependencies) {
+            dependency.bind(1, entry.architecture).bind(2, package.name).bind(3, entry.version);
+            ok &= dependency.bind(4, item.first).bind(5, item.second).exec();
+        }
+    }
+    ok &= info.bind(1, package.name).bind(2, package.maintainer).bind(3, package.description).exec();
+    for (const QString &name : package.categories)
+        ok &= category.bind(1, name).bind(2, package.name).exec();
+    for (const ZelManagerIndexReader::File &entry : package.files) {
+        file.bind(1, package.name).bind(2, entry.version).bind(3, entry.architecture).bind(4, entry.time);
+        ok &= file.bind(5, entry.md5sum).exec();
+    }
+    return ok;
+}
+
+// The connection is opened and closed here, on the owner's thread, so that
+// stop() may interrupt it at any time while the import lives.
+ZelManagerIndexImport::ZelManagerIndexImport(const QByteArray &index, const QString &file)
+    : m_index(index)
+    , m_fileName(file)
+{
+    removeFile();
+    // Only the import's thread uses the connection (stop() merely
+    // interrupts it): it needs no locking of its own.
+    if (sqlite3_open_v2(QFile::encodeName(m_fileName).constData(), &m_db,
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
+        != SQLITE_OK) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
 }
 
 ZelManagerIndexImport::~ZelManagerIndexImport()
 {
-    rollback();
+    stop();
+    wait();
+    ZelManagerSql::close(m_db);
+    if (!m_fileTaken)
+        removeFile();
 }
 
-// The savepoint nests inside the batch the caller may have opened on the
-// file; without one it is a transaction of its own.
-bool ZelManagerIndexImport::begin()
+void ZelManagerIndexImport::stop()
 {
-    if (!m_db || !m_info.isValid() || !m_file.isValid() || !m_category.isValid() || !m_dependency.isValid())
-        return false;
-    if (sqlite3_exec(m_db, "SAVEPOINT repository_import;", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return false;
-    m_open = true;
-    return sqlite3_exec(m_db,
-               "DELETE FROM infos;DELETE FROM filenames;DELETE FROM categories;DELETE FROM dependencies;", nullptr,
-               nullptr, nullptr)
-        == SQLITE_OK;
+    m_stop.storeRelaxed(1);
+    if (m_db)
+        sqlite3_interrupt(m_db);
 }
 
-ZelManagerIndexImport::State ZelManagerIndexImport::step(int budgetMs)
+void ZelManagerIndexImport::run()
 {
-    QElapsedTimer timer;
-    timer.start();
-    ZelManagerIndexReader::Package package;
-    while (m_state == Running) {
-        if (!m_reader.readPackage(package)) {
-            if (m_reader.atEnd())
-                succeed();
-            else
-                fail(m_reader.errorText());
-        } else if (!write(package)) {
-            fail(databaseError());
-        } else if (budgetMs >= 0 && timer.elapsed() >= budgetMs) {
-            break;
-        }
+    m_succeeded = build();
+}
+
+bool ZelManagerIndexImport::build()
+{
+    if (!prepareFile())
+        return fail(databaseError());
+    if (sqlite3_exec(m_db, "BEGIN;", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail(databaseError());
+    {
+        Statements statements(m_db);
+        if (!statements.isValid())
+            return fail(databaseError());
+        if (!importPackages(statements))
+            return false;
     }
-    return m_state;
+    if (sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail(databaseError());
+    // Creating the lookup indexes over all rows at once is several times
+    // cheaper than keeping them up to date row by row.
+    ZelManagerDatabase::createRepositoryTables(m_db);
+    if (m_stop.loadRelaxed())
+        return fail(tr("The update was canceled."));
+    if (indexNames().size() != m_indexCount)
+        return fail(databaseError());
+    m_progress.storeRelaxed(100);
+    return true;
 }
 
-void ZelManagerIndexImport::abort(const QString &reason)
+// The program's tables without their lookup indexes (the file is new: the
+// names are the program's own). The file is thrown away on any failure, so
+// it needs no rollback journal.
+bool ZelManagerIndexImport::prepareFile()
 {
-    if (m_state == Running)
-        fail(reason);
+    if (!m_db
+        || sqlite3_exec(m_db, "PRAGMA journal_mode=OFF;PRAGMA cache_size=-32768;", nullptr, nullptr, nullptr)
+            != SQLITE_OK)
+        return false;
+    if (!ZelManagerDatabase::createRepositoryTables(m_db))
+        return false;
+    const QStringList indexes = indexNames();
+    m_indexCount = indexes.size();
+    for (const QString &index : qAsConst(indexes)) {
+        if (ZelManagerSql::exec(m_db, QStringLiteral("DROP INDEX \"%1\";").arg(index)) != SQLITE_OK)
+            return false;
+    }
+    return true;
+}
+
+QStringList ZelManagerIndexImport::indexNames() const
+{
+    QStringList names;
+    ZelManagerSqlStatement query(m_db, "SELECT name FROM sqlite_master WHERE type='index' AND sql IS NOT NULL;");
+    while (query.next())
+        names.append(query.text(0));
+    return names;
+}
+
+// The index is read by a second thread while this one writes: reading and
+// writing cost about the same, so each hides the other. Packages go from the
+// reader to the writer in batches through a small ring; each side only moves
+// its own end of it.
+bool ZelManagerIndexImport::importPackages(Statements &statements)
+{
+    QScopedPointer<QThread> reader(QThread::create([this]() { readIndex(); }));
+    reader->start();
+    const bool written = writePackages(statements);
+    if (!written)
+        m_stop.storeRelaxed(1);
+    reader->wait();
+    if (written && !m_readError.isEmpty())
+        return fail(m_readError);
+    return written;
 }
 
 // A package without a name cannot be offered: nothing of it is written.
-bool ZelManagerIndexImport::write(const ZelManagerIndexReader::Package &package)
+void ZelManagerIndexImport::readIndex()
 {
-    if (package.name.isEmpty())
-        return true;
-    bool ok = true;
-    for (const ZelManagerIndexReader::File &file : package.files) {
-        for (const QPair<QString, QString> &dependency : file.dependencies) {
-            m_dependency.bind(1, file.architecture).bind(2, package.name).bind(3, file.version);
-            ok &= m_dependency.bind(4, dependency.first).bind(5, dependency.second).exec();
+    ZelManagerIndexReader reader(m_index);
+    ZelManagerIndexReader::Package package;
+    Batch batch;
+    bool more = true;
+    while (more && !m_stop.loadRelaxed()) {
+        more = reader.readPackage(package);
+        if (more && !package.name.isEmpty())
+            batch.append(std::move(package));
+        if (batch.size() >= BatchSize || !more) {
+            m_progress.storeRelaxed(reader.progress());
+            if (!push(batch))
+                break;
         }
     }
-    ok &= m_info.bind(1, package.name).bind(2, package.maintainer).bind(3, package.description).exec();
-    for (const QString &category : package.categories)
-        ok &= m_category.bind(1, category).bind(2, package.name).exec();
-    for (const ZelManagerIndexReader::File &file : package.files) {
-        m_file.bind(1, package.name).bind(2, file.version).bind(3, file.architecture).bind(4, file.time);
-        ok &= m_file.bind(5, file.md5sum).exec();
-    }
-    ++m_packageCount;
-    return ok;
+    if (!reader.atEnd() && !m_stop.loadRelaxed())
+        m_readError = reader.errorText();
+    m_readDone.storeRelease(1);
 }
 
-void ZelManagerIndexImport::succeed()
+bool ZelManagerIndexImport::push(Batch &batch)
 {
-    if (sqlite3_exec(m_db, "RELEASE repository_import;", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(databaseError());
-        return;
+    const int head = m_head.loadRelaxed();
+    while (head - m_tail.loadAcquire() >= RingSlots) {
+        if (m_stop.loadRelaxed())
+            return false;
+        QThread::usleep(WaitUs);
     }
-    m_open = false;
-    m_state = Succeeded;
+    m_ring[head % RingSlots] = std::move(batch);
+    batch = Batch();
+    m_head.storeRelease(head + 1);
+    return true;
 }
 
-void ZelManagerIndexImport::fail(const QString &reason)
+bool ZelManagerIndexImport::writePackages(Statements &statements)
 {
-    rollback();
-    m_state = Failed;
+    int tail = 0;
+    for (;;) {
+        if (m_stop.loadRelaxed())
+            return fail(tr("The update was canceled."));
+        if (tail == m_head.loadAcquire()) {
+            // Read done before head again: the last batch is pushed before
+            // the reader says it is done.
+            if (m_readDone.loadAcquire() && tail == m_head.loadAcquire())
+                return true;
+            QThread::usleep(WaitUs);
+            continue;
+        }
+        const Batch batch = std::move(m_ring[tail % RingSlots]);
+        m_ring[tail % RingSlots] = Batch();
+        m_tail.storeRelease(++tail);
+        for (const ZelManagerIndexReader::Package &package : batch) {
+            if (!statements.write(package))
+                return fail(databaseError());
+            ++m_packageCount;
+        }
+    }
+}
+
+bool ZelManagerIndexImport::fail(const QString &reason)
+{
     m_errorText = reason;
-}
-
-void ZelManagerIndexImport::rollback()
-{
-    if (!m_open)
-        return;
-    m_open = false;
-    sqlite3_exec(m_db, "ROLLBACK TO repository_import;RELEASE repository_import;", nullptr, nullptr, nullptr);
+    return false;
 }
 
 QString ZelManagerIndexImport::databaseError() const
 {
-    const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString();
+    const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : tr("cannot open %1").arg(m_fileName);
     return tr("The repository's database cannot be written: %1").arg(reason);
+}
+
+void ZelManagerIndexImport::removeFile()
+{
+    QFile::remove(m_fileName);
+    QFile::remove(m_fileName + QStringLiteral("-journal"));
 }

@@ -1,70 +1,90 @@
 #ifndef ZELMANAGERINDEXIMPORT_H
 #define ZELMANAGERINDEXIMPORT_H
 
-#include "ZelManagerIndexReader.h"
-#include "ZelManagerSqlStatement.h"
-
+#include <QAtomicInt>
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QVector>
 
+#include "ZelManagerIndexReader.h"
+
+class ZelManagerSqlStatement;
 struct sqlite3;
 
-// Replaces the content of a repository's file with a repository index, in
-// steps of bounded length so that the caller can keep its event loop turning.
-//
-// Everything happens inside one savepoint: the old rows are deleted and the
-// new ones written, and only a completely read, completely written index is
-// released. Any failure, an abort, or destroying the import before it
-// succeeded rolls the file back to what it held before.
+// Builds a complete repository file from a repository index in a thread of
+// its own, so that the GUI keeps turning while 60,000 packages are read and
+// written. The file is made anew, with the program's repository tables; rows
+// go in without lookup indexes, which are created once all rows are there.
+// The owner moves the finished file into place (the repository's previous
+// content is never touched here), or destroys the import, which removes it.
 //
 // Rows, per package that has a name: one "dependencies" row (architecture,
 // package, version, dependency, comparison) per dependency of every file
 // entry, one "infos" row (name, maintainer, description), one "categories"
 // row (category, package) per category and one "filenames" row (package,
 // version, architecture, time, md5sum) per file entry. Values are bound, never
-// spliced into the statement text.
-class ZelManagerIndexImport
+// spliced into the statement text, so any text of the index is stored as it is.
+class ZelManagerIndexImport : public QThread
 {
-    Q_DECLARE_TR_FUNCTIONS(ZelManagerIndexImport)
+    Q_OBJECT
 
 public:
-    enum State { Running, Succeeded, Failed };
+    // index must stay unchanged while the import lives; file is replaced.
+    ZelManagerIndexImport(const QByteArray &index, const QString &file);
+    // Stops and waits for the thread; removes the file unless it was taken.
+    ~ZelManagerIndexImport() override;
 
-    // index must stay unchanged while the import lives.
-    ZelManagerIndexImport(sqlite3 *db, const QByteArray &index);
-    ~ZelManagerIndexImport();
-    ZelManagerIndexImport(const ZelManagerIndexImport &) = delete;
-    ZelManagerIndexImport &operator=(const ZelManagerIndexImport &) = delete;
+    QString fileName() const { return m_fileName; }
+    // Makes the thread end soon; the import then fails.
+    void stop();
+    // 0..100, readable while the thread runs.
+    int progress() const { return m_progress.loadRelaxed(); }
 
-    // Imports packages for about budgetMs milliseconds (at least one
-    // package); a budget below 0 imports everything at once.
-    State step(int budgetMs);
-    // Gives up: the file keeps what it held before.
-    void abort(const QString &reason);
-
-    State state() const { return m_state; }
-    int progress() const { return m_reader.progress(); }
+    // Results, valid once the thread has finished.
+    bool succeeded() const { return m_succeeded; }
     QString errorText() const { return m_errorText; }
     int packageCount() const { return m_packageCount; }
+    // The owner has moved the file away: it is no longer removed.
+    void takeFile() { m_fileTaken = true; }
+
+protected:
+    void run() override;
 
 private:
-    bool begin();
-    bool write(const ZelManagerIndexReader::Package &package);
-    void succeed();
-    void fail(const QString &reason);
-    void rollback();
-    QString databaseError() const;
+    struct Statements;
+    using Batch = QVector<ZelManagerIndexReader::Package>;
+    static const int RingSlots = 8;
 
-    sqlite3 *m_db;
-    ZelManagerIndexReader m_reader;
-    ZelManagerSqlStatement m_info;
-    ZelManagerSqlStatement m_file;
-    ZelManagerSqlStatement m_category;
-    ZelManagerSqlStatement m_dependency;
-    State m_state = Running;
-    bool m_open = false;
+    bool build();
+    bool prepareFile();
+    bool importPackages(Statements &statements);
+    void readIndex();
+    bool push(Batch &batch);
+    bool writePackages(Statements &statements);
+    QStringList indexNames() const;
+    bool fail(const QString &reason);
+    QString databaseError() const;
+    void removeFile();
+
+    QByteArray m_index;
+    QString m_fileName;
+    sqlite3 *m_db = nullptr;
+    QAtomicInt m_stop;
+    QAtomicInt m_progress;
+    bool m_succeeded = false;
+    bool m_fileTaken = false;
     QString m_errorText;
     int m_packageCount = 0;
+    int m_indexCount = 0;
+    // Reader to writer: the reader moves the head, the writer the tail.
+    Batch m_ring[RingSlots];
+    QAtomicInt m_head;
+    QAtomicInt m_tail;
+    QAtomicInt m_readDone;
+    QString m_readError;
 };
 
 #endif // ZELMANAGERINDEXIMPORT_H

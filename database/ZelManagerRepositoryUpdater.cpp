@@ -3,30 +3,84 @@
 #include "ZelManagerDatabase.h"
 #include "ZelManagerIndexImport.h"
 #include "ZelManagerSettings.h"
+#include "ZelManagerSql.h"
 
+#include <QDir>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
+#include <QThread>
+
+#include <sqlite3.h>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cstdio>
+#endif
 
 namespace {
 
-// Longest stretch the import keeps the event loop waiting.
-const int SliceMs = 40;
 // Shortest interval between two progress reports while importing.
 const int ProgressIntervalMs = 100;
 // Largest index whose announced size is reserved at once.
 const qint64 ReserveLimit = qint64(1) << 30;
+// Most bytes taken from the reply before the event loop gets a turn.
+const qint64 ReadSliceBytes = 8 << 20;
+
+// Moves from over to in one step: to is either the old or the new file.
+bool replaceFile(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
+void removeInBackground(const QString &file)
+{
+    QThread *remover = QThread::create([file]() { QFile::remove(file); });
+    QObject::connect(remover, &QThread::finished, remover, &QObject::deleteLater);
+    remover->start();
+}
+
+// Copies every row of table from source into target; both have the
+// program's repository tables.
+bool copyTable(sqlite3 *source, sqlite3 *target, const char *table, int columns)
+{
+    const QByteArray select = QByteArray("SELECT * FROM ") + table + ';';
+    QByteArray insert = QByteArray("INSERT INTO ") + table + " VALUES(?";
+    insert += QByteArray(",?").repeated(columns - 1) + ");";
+    sqlite3_stmt *rows = nullptr;
+    sqlite3_stmt *row = nullptr;
+    bool ok = sqlite3_prepare_v2(source, select.constData(), -1, &rows, nullptr) == SQLITE_OK
+        && sqlite3_prepare_v2(target, insert.constData(), -1, &row, nullptr) == SQLITE_OK;
+    while (ok && sqlite3_step(rows) == SQLITE_ROW) {
+        for (int column = 0; column < columns; ++column)
+            sqlite3_bind_value(row, column + 1, sqlite3_column_value(rows, column));
+        ok = sqlite3_step(row) == SQLITE_DONE;
+        sqlite3_reset(row);
+    }
+    sqlite3_finalize(rows);
+    sqlite3_finalize(row);
+    return ok;
+}
 
 } // namespace
 
 ZelManagerRepositoryUpdater::ZelManagerRepositoryUpdater(sqlite3 *db)
     : m_repositoryDb(db)
 {
+    m_progressTimer.setInterval(ProgressIntervalMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, &ZelManagerRepositoryUpdater::onImportProgress);
 }
 
-// A running download is dropped without being reported; an unfinished
-// import rolls back.
+// A running download is dropped without being reported; a running import
+// stops and leaves the repository as it was.
 ZelManagerRepositoryUpdater::~ZelManagerRepositoryUpdater()
 {
     if (m_reply) {
@@ -44,7 +98,7 @@ QUrl ZelManagerRepositoryUpdater::indexUrl(const QUrl &repository)
 bool ZelManagerRepositoryUpdater::start(const QUrl &url)
 {
     m_progressValue = 0;
-    if (m_reply || m_import)
+    if (m_reply || m_import || !m_repositoryDb)
         return false;
     QNetworkRequest request(indexUrl(url));
     // A repository moved to another address (http to https, say) is followed.
@@ -54,10 +108,13 @@ bool ZelManagerRepositoryUpdater::start(const QUrl &url)
         return false;
     m_reply = reply;
     m_url = url;
+    const ZelManagerDatabase *database = ZelManagerDatabase::s_instance;
+    m_ownedByDatabase = database && database->m_repositoryDbs.value(url) == m_repositoryDb;
     m_buffer.clear();
     m_errorText.clear();
     m_canceled = false;
     m_finished = false;
+    m_replyFinished = false;
     connect(reply, &QNetworkReply::finished, this, &ZelManagerRepositoryUpdater::onDownloadFinished);
     connect(reply, &QNetworkReply::readyRead, this, &ZelManagerRepositoryUpdater::onDownloadReadyRead);
     connect(reply, &QNetworkReply::downloadProgress, this, &ZelManagerRepositoryUpdater::onDownloadProgress);
@@ -68,13 +125,13 @@ bool ZelManagerRepositoryUpdater::start(const QUrl &url)
 
 void ZelManagerRepositoryUpdater::cancel()
 {
+    if (m_finished)
+        return;
     m_canceled = true;
-    if (m_reply) {
+    if (m_reply)
         m_reply->abort();
-    } else if (m_import && m_import->state() == ZelManagerIndexImport::Running) {
-        m_import->abort(tr("The update was canceled."));
-        finishImport();
-    }
+    else if (m_import)
+        m_import->stop();
 }
 
 void ZelManagerRepositoryUpdater::onDownloadError()
@@ -85,16 +142,62 @@ void ZelManagerRepositoryUpdater::onDownloadError()
 
 void ZelManagerRepositoryUpdater::onDownloadReadyRead()
 {
-    if (m_reply)
-        m_buffer.append(m_reply->readAll());
+    if (m_reply && !readSlice())
+        scheduleRead();
 }
 
 void ZelManagerRepositoryUpdater::onDownloadProgress(qint64 received, qint64 total)
 {
-    if (total > 0 && total <= ReserveLimit && m_buffer.capacity() < total)
-        m_buffer.reserve(int(total));
+    reserve(total);
     m_progressValue = total > 0 ? int(received * 100 / total) : -1;
     emit progress(m_progressValue);
+}
+
+void ZelManagerRepositoryUpdater::reserve(qint64 total)
+{
+    if (total > 0 && total <= ReserveLimit && m_buffer.capacity() < total)
+        m_buffer.reserve(int(total));
+}
+
+// Takes at most ReadSliceBytes from the reply, straight into the buffer (a
+// local index arrives all at once); true when nothing is left.
+bool ZelManagerRepositoryUpdater::readSlice()
+{
+    if (m_buffer.isEmpty())
+        reserve(m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+    qint64 budget = ReadSliceBytes;
+    while (budget > 0 && m_reply->bytesAvailable() > 0) {
+        const int size = m_buffer.size();
+        const int wanted = int(qMin(qMin(m_reply->bytesAvailable(), budget), ReserveLimit - size));
+        if (wanted <= 0)
+            break;
+        m_buffer.resize(size + wanted);
+        const qint64 read = m_reply->read(m_buffer.data() + size, wanted);
+        m_buffer.resize(size + int(qMax<qint64>(read, 0)));
+        if (read <= 0)
+            break;
+        budget -= read;
+    }
+    return m_reply->bytesAvailable() <= 0 || m_buffer.size() >= ReserveLimit;
+}
+
+void ZelManagerRepositoryUpdater::scheduleRead()
+{
+    if (!m_readScheduled) {
+        m_readScheduled = true;
+        QTimer::singleShot(0, this, &ZelManagerRepositoryUpdater::onReadMore);
+    }
+}
+
+void ZelManagerRepositoryUpdater::onReadMore()
+{
+    m_readScheduled = false;
+    if (!m_reply)
+        return;
+    if (!readSlice())
+        scheduleRead();
+    else if (m_replyFinished)
+        onDownloadFinished();
 }
 
 void ZelManagerRepositoryUpdater::onDownloadFinished()
@@ -102,22 +205,23 @@ void ZelManagerRepositoryUpdater::onDownloadFinished()
     QNetworkReply *reply = m_reply;
     if (!reply)
         return;
+    m_replyFinished = true;
+    if (!readSlice()) {
+        scheduleRead();
+        return;
+    }
     m_progressValue = 0;
-    m_buffer.append(reply->readAll());
     const bool failed = downloadFailed(reply);
     reply->disconnect(this);
     reply->deleteLater();
     m_reply = nullptr;
     if (failed) {
-        // The repository keeps what it offered before.
         m_buffer.clear();
         finish();
         return;
     }
     setWork(tr("Parsing"));
-    m_parseTimer.start();
-    m_import.reset(new ZelManagerIndexImport(m_repositoryDb, m_buffer));
-    QTimer::singleShot(0, this, &ZelManagerRepositoryUpdater::importSlice);
+    startImport();
 }
 
 // Qt now and then reports a connection cut before the announced length as a
@@ -141,33 +245,113 @@ bool ZelManagerRepositoryUpdater::downloadFailed(QNetworkReply *reply)
                           .arg(length.toLongLong());
         return true;
     }
+    if (m_buffer.size() >= ReserveLimit) {
+        m_errorText = tr("The index %1 is too large.").arg(reply->url().toString());
+        return true;
+    }
     return false;
 }
 
-void ZelManagerRepositoryUpdater::importSlice()
+// The new file lies next to the repository's file, so that it can take its
+// place in one rename.
+void ZelManagerRepositoryUpdater::startImport()
 {
-    if (!m_import || m_import->state() != ZelManagerIndexImport::Running)
-        return;
-    if (m_import->step(SliceMs) != ZelManagerIndexImport::Running) {
-        finishImport();
-        return;
-    }
-    if (m_parseTimer.elapsed() >= ProgressIntervalMs) {
-        m_parseTimer.restart();
-        m_progressValue = m_import->progress();
-        emit progress(m_progressValue);
-    }
-    QTimer::singleShot(0, this, &ZelManagerRepositoryUpdater::importSlice);
+    const char *name = sqlite3_db_filename(m_repositoryDb, "main");
+    QString file = name && *name ? QString::fromUtf8(name) + QStringLiteral(".import") : QString();
+    if (file.isEmpty() || !m_ownedByDatabase)
+        file = QDir::temp().filePath(QStringLiteral("zelmanager-index-%1.db").arg(quintptr(this), 0, 16));
+    m_import.reset(new ZelManagerIndexImport(m_buffer, file));
+    connect(m_import.data(), &QThread::finished, this, &ZelManagerRepositoryUpdater::onImportFinished);
+    m_import->start();
+    m_progressTimer.start();
 }
 
-void ZelManagerRepositoryUpdater::finishImport()
+void ZelManagerRepositoryUpdater::onImportProgress()
 {
-    if (m_import->state() == ZelManagerIndexImport::Failed)
+    if (!m_import || m_import->progress() == m_progressValue)
+        return;
+    m_progressValue = m_import->progress();
+    emit progress(m_progressValue);
+}
+
+void ZelManagerRepositoryUpdater::onImportFinished()
+{
+    m_progressTimer.stop();
+    if (m_canceled)
+        m_errorText = tr("The update was canceled.");
+    else if (!m_import->succeeded())
         m_errorText = m_import->errorText();
+    else if (installImport())
+        m_packageCount = m_import->packageCount();
     m_import.reset();
     m_buffer.clear();
     m_buffer.squeeze();
     finish();
+}
+
+bool ZelManagerRepositoryUpdater::installImport()
+{
+    return m_ownedByDatabase ? replaceDatabaseFile() : copyIntoHandle();
+}
+
+// The database's handle is closed, the new file renamed into the old one's
+// place and opened; a batch running on the database goes on in it. The old
+// file is deleted by a short-lived thread: freeing tens of megabytes takes
+// the system longer than the GUI may wait.
+bool ZelManagerRepositoryUpdater::replaceDatabaseFile()
+{
+    ZelManagerDatabase *database = ZelManagerDatabase::s_instance;
+    if (!database || database->m_repositoryDbs.value(m_url) != m_repositoryDb) {
+        m_errorText = tr("The repository was closed during the update.");
+        return false;
+    }
+    const QString target = database->repositoryPath(m_url);
+    const QString old = target + QStringLiteral(".old");
+    ZelManagerSql::close(database->m_repositoryDbs.take(m_url));
+    QFile::remove(target + QStringLiteral("-journal"));
+    QFile::remove(old);
+    const bool kept = replaceFile(target, old);
+    const bool moved = replaceFile(m_import->fileName(), target);
+    if (moved) {
+        m_import->takeFile();
+        removeInBackground(old);
+    } else if (kept) {
+        replaceFile(old, target);
+    }
+    database->openRepository(m_url);
+    m_repositoryDb = database->m_repositoryDbs.value(m_url);
+    if (m_repositoryDb && database->m_inTransaction)
+        sqlite3_exec(m_repositoryDb, "begin transaction;", nullptr, nullptr, nullptr);
+    if (!moved || !m_repositoryDb) {
+        m_errorText = tr("The repository's database %1 cannot be replaced.").arg(QDir::toNativeSeparators(target));
+        return false;
+    }
+    return true;
+}
+
+// A handle of someone else's: the rows are copied in, inside a savepoint.
+bool ZelManagerRepositoryUpdater::copyIntoHandle()
+{
+    sqlite3 *source = ZelManagerSql::open(m_import->fileName());
+    bool ok = source
+        && sqlite3_exec(m_repositoryDb, "SAVEPOINT repository_import;", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (ok) {
+        ok = sqlite3_exec(m_repositoryDb,
+                 "DELETE FROM infos;DELETE FROM filenames;DELETE FROM categories;DELETE FROM dependencies;", nullptr,
+                 nullptr, nullptr)
+                == SQLITE_OK
+            && copyTable(source, m_repositoryDb, "infos", 3) && copyTable(source, m_repositoryDb, "filenames", 5)
+            && copyTable(source, m_repositoryDb, "categories", 2)
+            && copyTable(source, m_repositoryDb, "dependencies", 5);
+        const char *end
+            = ok ? "RELEASE repository_import;" : "ROLLBACK TO repository_import;RELEASE repository_import;";
+        sqlite3_exec(m_repositoryDb, end, nullptr, nullptr, nullptr);
+    }
+    if (!ok)
+        m_errorText = tr("The repository's database cannot be written: %1")
+                          .arg(QString::fromUtf8(sqlite3_errmsg(m_repositoryDb)));
+    ZelManagerSql::close(source);
+    return ok;
 }
 
 void ZelManagerRepositoryUpdater::finish()

@@ -2,11 +2,11 @@
 #define ZELMANAGERREPOSITORYUPDATER_H
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QScopedPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 class QNetworkReply;
@@ -19,11 +19,11 @@ struct sqlite3;
 // dependencies it lists.
 //
 // The previous content is replaced only by a complete, well-formed index: a
-// failed or short download, an answer that is not an index, or malformed XML
-// leaves the repository's tables as they were and sets errorText(). The
-// import runs in slices on the event loop (the GUI stays responsive) inside
-// one savepoint of the repository's file, so the tables never hold half an
-// index.
+// failed or short download, an answer that is not an index, malformed XML or
+// a cancel leaves the repository's tables exactly as they were and sets
+// errorText(). The index is imported into a new file by a worker thread (the
+// GUI keeps turning), which then takes the place of the repository's file at
+// once; the tables never hold half an index.
 //
 // Work runs Downloading -> Parsing -> Done; finished() comes once, after
 // "Done", also after an error or a cancel. Not reusable: the owner deletes
@@ -35,8 +35,9 @@ class ZelManagerRepositoryUpdater : public QObject
     Q_OBJECT
 
 public:
-    // db is the repository's open file; it is not owned and must outlive
-    // the updater.
+    // db is the repository's open file; it is not owned. When it is the
+    // package database's own handle of the repository, the database reopens
+    // the replaced file; any other handle gets the new rows copied in.
     explicit ZelManagerRepositoryUpdater(sqlite3 *db);
     ~ZelManagerRepositoryUpdater() override;
 
@@ -56,6 +57,8 @@ public:
     // Why the last run did not replace the repository's content; empty after
     // a successful import.
     QString errorText() const { return m_errorText; }
+    // Packages the last import stored.
+    int packageCount() const { return m_packageCount; }
 
 signals:
     void finished();
@@ -63,7 +66,7 @@ signals:
     void workChanged(const QString &work);
 
 public slots:
-    // Aborts the download, or the import (the previous content stays).
+    // Aborts the download or the import; the previous content stays.
     void cancel();
     void onDownloadError();
     void onDownloadFinished();
@@ -71,12 +74,20 @@ public slots:
     void onDownloadProgress(qint64 received, qint64 total);
 
 private slots:
-    void importSlice();
+    void onReadMore();
+    void onImportProgress();
+    void onImportFinished();
 
 private:
+    void reserve(qint64 total);
+    bool readSlice();
+    void scheduleRead();
     bool downloadFailed(QNetworkReply *reply);
+    void startImport();
+    bool installImport();
+    bool replaceDatabaseFile();
+    bool copyIntoHandle();
     void setWork(const QString &work);
-    void finishImport();
     void finish();
 
     QUrl m_url;
@@ -84,12 +95,16 @@ private:
     QString m_work;
     sqlite3 *m_repositoryDb;
     QByteArray m_buffer;
-    QElapsedTimer m_parseTimer;
+    QTimer m_progressTimer;
     QString m_errorText;
     QPointer<QNetworkReply> m_reply;
     QScopedPointer<ZelManagerIndexImport> m_import;
+    bool m_ownedByDatabase = false;
     bool m_canceled = false;
     bool m_finished = false;
+    bool m_replyFinished = false;
+    bool m_readScheduled = false;
+    int m_packageCount = 0;
 };
 
 #endif // ZELMANAGERREPOSITORYUPDATER_H
