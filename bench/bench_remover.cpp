@@ -4,7 +4,9 @@
 //   2. many small packages (default 2,000 of 5 files each) that depend on
 //      each other in one chain, so the manager removes them one at a time,
 //      against "rm -rf" of an identical tree;
-//   3. the same packages without dependencies, removed side by side.
+//   3. the same packages without dependencies, removed side by side;
+//   4. one look at the running processes for held files, which every
+//      removal of a package with libraries or programs costs once.
 //
 //   bench_remover [files of the big package] [small packages]
 //
@@ -12,6 +14,7 @@
 // program writes to point into it.
 
 #include "ApplyContext.h"
+#include "HostProcessRelease.h"
 #include "ZelManagerDatabase.h"
 #include "ZelManagerOperationModel.h"
 #include "ZelManagerRemoveManager.h"
@@ -192,6 +195,14 @@ int main(int argc, char **argv)
             run, removeTree(plain));
         std::printf("  per package: %.2f ms\n", run / 1e6 / smallCount);
     }
+    const int looks = 20;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < looks; ++i)
+        HostProcessRelease(target).isHeld(target + QStringLiteral("/bin/x.dll"));
+    const int processes = QDir(QStringLiteral("/proc")).entryList({ QStringLiteral("[0-9]*") }, QDir::Dirs).size();
+    std::printf("one look at the running processes (%d on the machine): %.1f ms\n", processes,
+        timer.nsecsElapsed() / 1e6 / looks);
     ZelManagerDatabase::cleanup();
     return 0;
 }

@@ -105,6 +105,7 @@ private:
     void install(const QList<Package> &packages)
     {
         TestDatabaseFile status(m_fixture->statusFile(), TestDatabaseFile::Status);
+        status.exec(QStringLiteral("begin transaction;"));
         for (const Package &package : packages) {
             status.addStatus(package.name, package.flags);
             status.addInstalled(package.name, QStringLiteral("1.0"), 1);
@@ -119,6 +120,7 @@ private:
                     QVERIFY(TestSandbox::writeFile(file(it.key()), package.name.toUtf8()));
             }
         }
+        status.exec(QStringLiteral("end transaction;"));
     }
 
     static Package package(const QString &name, const QStringList &files, const QStringList &dependencies = {})
