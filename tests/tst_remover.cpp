@@ -188,6 +188,7 @@ private slots:
     void pathsOutsideTheTargetAreLeftAlone();
     void failedFileKeepsThePackage();
     void dependantCycleIsReported();
+    void limitIsKeptAndNeverStalls();
     void cancelStopsTheRun();
     void destroyingABusyManagerWaits();
     void heldProgramsAreReleased();
@@ -357,6 +358,38 @@ void TestRemover::dependantCycleIsReported()
         QVERIFY(isInstalled(QLatin1String(name)));
     QVERIFY(!isInstalled(QStringLiteral("d")));
     QVERIFY(exists(QStringLiteral("bin/a.exe")) && !exists(QStringLiteral("bin/d.exe")));
+}
+
+// Other workers of the run fill the limit already: the removals still go
+// on, one at a time, and never more than the limit plus that one run.
+void TestRemover::limitIsKeptAndNeverStalls()
+{
+    for (int others : { 0, 2 }) {
+        QList<Package> packages;
+        for (int i = 0; i < 6; ++i) {
+            QStringList files;
+            for (int f = 0; f < 200; ++f)
+                files.append(QStringLiteral("p%1/%2/f%3").arg(others).arg(i).arg(f));
+            packages.append(package(QStringLiteral("p%1-%2").arg(others).arg(i), files));
+        }
+        install(packages);
+        if (!others)
+            database();
+        else
+            database()->reloadPackages();
+
+        RemoveRun run(2);
+        run.context.running = others;
+        int most = 0;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, [&] { most = qMax(most, run.context.running); });
+        sampler.start(0);
+        QVERIFY(run.exec() && run.ok);
+        QCOMPARE(run.context.running, others);
+        QVERIFY2(most <= (others ? others + 1 : 2), qPrintable(QString::number(most)));
+        QVERIFY(most > others);
+        QVERIFY(!exists(QStringLiteral("p%1").arg(others)));
+    }
 }
 
 // The stop comes while the first package's prerm script runs: nothing of it
