@@ -102,19 +102,19 @@ void ZelManagerOperationModel::collectRelations(const QStringList &requested)
     }
 }
 
-// Reports still queued name keys of the old list; they are dropped.
+// Reports still queued carry keys of the old list: they are dropped.
 void ZelManagerOperationModel::resetKeys()
 {
     const quint64 end = m_writeTicket.load(std::memory_order_acquire);
     m_readTicket.store(end, std::memory_order_release);
-    m_keys = m_rows;
+    const int count = m_rows.size();
     m_keyOf.clear();
-    m_keyRecords.resize(m_keys.size());
-    m_keyRow.resize(m_keys.size());
-    m_pending.reset(new std::atomic<bool>[std::max(1, int(m_keys.size()))]);
-    for (int key = 0; key < m_keys.size(); ++key) {
-        m_keyOf.insert(m_keys.at(key), key);
-        m_keyRecords[key] = m_database->package(m_keys.at(key));
+    m_keyRecords.resize(count);
+    m_keyRow.resize(count);
+    m_pending.reset(new std::atomic<bool>[std::max(1, count)]);
+    for (int key = 0; key < count; ++key) {
+        m_keyOf.insert(m_rows.at(key), key);
+        m_keyRecords[key] = m_database->package(m_rows.at(key));
         m_keyRow[key] = key;
         m_pending[key].store(false, std::memory_order_relaxed);
     }

@@ -121,9 +121,8 @@ private:
     QHash<QString, QStringList> m_requestedDependants;
     QHash<QString, QStringList> m_requestedDependencies;
 
-    // Fixed between two refreshes (workers read them): the names by key,
-    // their keys, their records and their pending marks.
-    QStringList m_keys;
+    // Fixed between two refreshes (workers read them): the key of each name
+    // (its row at the refresh), the records and the pending marks by key.
     QHash<QString, int> m_keyOf;
     QVector<ZelManagerPackage> m_keyRecords;
     std::unique_ptr<std::atomic<bool>[]> m_pending;
