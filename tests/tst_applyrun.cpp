@@ -103,6 +103,8 @@ private slots:
     void sharedLimitOfOne();
     void dependencyCycleIsInstalled();
     void unusableCacheFolderEndsTheRun();
+    void runWithoutOperations();
+    void destroyingARunningRunStopsIt();
 
 private:
     QString logFile() const { return m_fixture->sandbox().path() + QStringLiteral("/log"); }
@@ -511,6 +513,40 @@ void TestApplyRun::unusableCacheFolderEndsTheRun()
     QCOMPARE(errors(QStringLiteral("y")),
         QStringList { QStringLiteral("Can not create the cache folder ") + blocker + QStringLiteral("/cache") });
     QVERIFY(!m_fixture->database()->package(QStringLiteral("y")).isInstalled());
+}
+
+void TestApplyRun::runWithoutOperations()
+{
+    ZelManagerApplyRun run;
+    QSignalSpy spy(&run, &ZelManagerApplyRun::finished);
+    QVERIFY(run.exec());
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(run.outcome(), ZelManagerApplyRun::Succeeded);
+    QVERIFY(!m_fixture->database()->isInTransaction());
+    // A run can be started again once it has ended.
+    QVERIFY(run.exec());
+    QCOMPARE(spy.count(), 2);
+}
+
+// The destructor stops the workers and waits for them before the context,
+// the managers and the model go.
+void TestApplyRun::destroyingARunningRunStopsIt()
+{
+    QVERIFY(offer(TestApplyFixture::manifest(QStringLiteral("big"), QStringLiteral("1")),
+        { entry(QStringLiteral("data/big.bin"), randomBytes(1 << 20, 1)) }));
+    QVERIFY(m_fixture->server().setBehaviour(
+        m_fixture->archiveUrlPath(QStringLiteral("big"), QStringLiteral("1")), TestHttpServer::Trickle, 8192, 50));
+    QVERIFY(mark(QStringLiteral("big"), TestApplyFixture::Install));
+    auto run = std::make_unique<ZelManagerApplyRun>();
+    QVERIFY(run->start());
+    QVERIFY(!run->start());
+    QTRY_COMPARE(m_fixture->database()->package(QStringLiteral("big")).status(), int(ZelManagerPackage::Downloading));
+    QTest::qWait(200);
+    QVERIFY(run->isRunning());
+    run.reset();
+    QVERIFY(!m_fixture->database()->isInTransaction());
+    QVERIFY(!m_fixture->database()->package(QStringLiteral("big")).isInstalled());
+    QVERIFY(!exists(QStringLiteral("data/big.bin")));
 }
 
 QTEST_GUILESS_MAIN(TestApplyRun)
