@@ -335,10 +335,8 @@ bool ZelManagerPackageInstaller::installEntry(struct archive *archive, struct ar
     const qint64 time = archive_entry_mtime(entry);
     const bool info = isInfoManual(path);
     if (size > InMemoryLimit) {
-        if (!info) {
-            m_unfixedFiles.append(path);
+        if (!info)
             return streamEntry(archive, path, time);
-        }
         m_failedFiles.append(m_installFolder + QLatin1Char('/') + path + QStringLiteral(".gz"));
         return archive_read_data_skip(archive) == ARCHIVE_OK;
     }
@@ -346,10 +344,9 @@ bool ZelManagerPackageInstaller::installEntry(struct archive *archive, struct ar
     if (!readEntryData(archive, size, &data))
         return false;
     const bool canFix = !m_newPrefix.isEmpty() && m_newPrefix.size() <= m_oldPrefix.size();
-    if (m_info.fileEntries.value(path, false) && canFix)
+    const bool fixedUp = m_info.fileEntries.value(path, false) && canFix;
+    if (fixedUp)
         fixPaths(data.data(), data.size(), m_oldPrefix, m_newPrefix);
-    else
-        m_unfixedFiles.append(path);
     QString finalPath = path;
     if (info) {
         QByteArray compressed;
@@ -361,7 +358,7 @@ bool ZelManagerPackageInstaller::installEntry(struct archive *archive, struct ar
         finalPath += QStringLiteral(".gz");
     }
     if (writeFile(finalPath, data, time))
-        noteWritten(finalPath);
+        noteWritten(path, finalPath, fixedUp);
     return true;
 }
 
@@ -413,7 +410,7 @@ bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QStr
         return true;
     }
     setFileTime(target, time);
-    noteWritten(path);
+    noteWritten(path, path, false);
     return true;
 }
 
@@ -474,9 +471,24 @@ bool ZelManagerPackageInstaller::prepareFolder(const QString &folder)
     return ok;
 }
 
-void ZelManagerPackageInstaller::noteWritten(const QString &path)
+// An archive may hold one path twice; the last copy is what stays.
+void ZelManagerPackageInstaller::noteWritten(const QString &entry, const QString &path, bool fixedUp)
 {
+    if (fixedUp)
+        m_unfixedEntries.remove(entry);
+    else
+        m_unfixedEntries.insert(entry);
+    if (m_written.contains(path)) {
+        if (fixedUp)
+            m_unfixedFiles.removeAll(path);
+        else if (!m_unfixedFiles.contains(path))
+            m_unfixedFiles.append(path);
+        return;
+    }
+    m_written.insert(path);
     m_writtenFiles.append(path);
+    if (!fixedUp)
+        m_unfixedFiles.append(path);
     const TriggerType type = triggerTypeForPath(path);
     if (type != TriggerType::None)
         m_triggerFiles.insert(int(type), path);
@@ -556,7 +568,7 @@ void ZelManagerPackageInstaller::recordInstallation()
         | ZelManagerPackage::FlagInstalled;
     m_database->recordRemoval(m_name, flags, QStringList(), m_package.dependants());
     PackageInfo entry = m_info;
-    for (const QString &path : qAsConst(m_unfixedFiles)) {
+    for (const QString &path : qAsConst(m_unfixedEntries)) {
         auto it = entry.fileEntries.find(path);
         if (it != entry.fileEntries.end())
             it.value() = false;

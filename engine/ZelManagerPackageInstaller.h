@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QMultiMap>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -66,7 +67,8 @@ public:
     // (share/info/x.info becomes share/info/x.info.gz).
     static bool isInfoManual(const QString &path);
 
-    // Read after finished(): relative paths as written, and those not fixed up.
+    // Read after finished(): relative paths as written (each once), and those
+    // of them not fixed up (exempt, unknown to the package, or too large).
     QStringList writtenFiles() const { return m_writtenFiles; }
     QStringList unfixedFiles() const { return m_unfixedFiles; }
     QStringList failedFiles() const { return m_failedFiles; }
@@ -106,7 +108,7 @@ private:
     bool writeFile(const QString &path, const QByteArray &data, qint64 time);
     QString prepareTarget(const QString &path);
     bool prepareFolder(const QString &folder);
-    void noteWritten(const QString &path);
+    void noteWritten(const QString &entry, const QString &path, bool fixedUp);
     void reportProgress();
 
     QFile *m_archiveFile = nullptr;
@@ -136,6 +138,8 @@ private:
     QByteArray m_oldPrefix; // UTF-8
     QByteArray m_newPrefix;
     QString m_canonicalRoot;
+    QSet<QString> m_written; // the written files, for lookups
+    QSet<QString> m_unfixedEntries; // archive paths of the unfixed files
     QHash<QString, bool> m_readyFolders; // absolute folder -> usable
 
     QPointer<ZelManagerPackageRemover> m_remover;

@@ -78,6 +78,7 @@ private slots:
     void fixPaths();
     void fixPathsOnRandomData();
     void gzipOfIncompressibleData();
+    void unfixedAndRepeatedEntries();
     void hostileEntryPathsStayInside();
     void unreadableArchives_data();
     void unreadableArchives();
@@ -222,6 +223,51 @@ QStringList TestInstaller::errors() const
     for (const qint64 id : database->errorIds())
         texts.append(database->error(id).description);
     return texts;
+}
+
+// Files exempt from fix-up, unknown to the package's list, compressed, or
+// held twice by the archive: each is written and recorded once, with the
+// fix flag it really got.
+void TestInstaller::unfixedAndRepeatedEntries()
+{
+    const QByteArray prefix = ZelManagerSettings::instance()->toolchainRoot().toUtf8();
+    const QByteArray text = "at " + prefix + "/bin\n";
+    const PackageInfo package = info(
+        { { "a.txt", true }, { "n.txt", false }, { "share/info/m.info", true }, { "share/info/n.info", false } });
+    QVERIFY(cache(package,
+        { Entry(QStringLiteral("a.txt"), "first"), Entry(QStringLiteral("n.txt"), text),
+            Entry(QStringLiteral("extra.txt"), text), Entry(QStringLiteral("share/info/m.info"), text),
+            Entry(QStringLiteral("share/info/n.info"), text), Entry(QStringLiteral("a.txt"), text) }));
+    ApplyContext context;
+    context.putInfo(QStringLiteral("h"), package);
+    ZelManagerPackageInstaller installer(&context, QStringLiteral("h"));
+    QSignalSpy spy(&installer, &ZelManagerPackageInstaller::finished);
+    installer.execute();
+    QVERIFY(spy.wait(30000));
+    QVERIFY(spy.first().first().toBool());
+    QCOMPARE(installer.writtenFiles(),
+        QStringList({ "a.txt", "n.txt", "extra.txt", "share/info/m.info.gz", "share/info/n.info.gz" }));
+    QCOMPARE(installer.unfixedFiles(), QStringList({ "n.txt", "extra.txt", "share/info/n.info.gz" }));
+    const QByteArray relocated
+        = "at " + target().toUtf8() + "/bin" + QByteArray(prefix.size() - target().size(), ' ') + "\n";
+    QCOMPARE(TestSandbox::readFile(target() + QStringLiteral("/a.txt")).toUtf8(), relocated);
+    QCOMPARE(TestSandbox::readFile(target() + QStringLiteral("/n.txt")).toUtf8(), text);
+    QCOMPARE(TestSandbox::readFile(target() + QStringLiteral("/extra.txt")).toUtf8(), text);
+
+    TestDatabaseFile status(m_fixture->statusFile());
+    QMap<QString, QString> flags;
+    for (const QStringList &row : status.rows(QStringLiteral("SELECT entry,nofix FROM fileentries WHERE package='h';")))
+        flags.insert(row.value(0), row.value(1));
+    const QMap<QString, QString> expected { { "a.txt", "1" }, { "n.txt", "0" }, { "extra.txt", "0" },
+        { "share/info/m.info.gz", "1" }, { "share/info/n.info.gz", "0" } };
+    QCOMPARE(flags, expected);
+    const QSet<QString> excluded = ZelManagerSettings::instance()->excludedFiles();
+    for (const QString &path : installer.unfixedFiles())
+        QVERIFY2(excluded.contains(path), qPrintable(path));
+    QVERIFY(!excluded.contains(QStringLiteral("a.txt")));
+    const ZelManagerPackage record = ZelManagerDatabase::instance()->package(QStringLiteral("h"));
+    QVERIFY(record.isInstalled());
+    QCOMPARE(record.requestFlags(), 0);
 }
 
 // Archives that the downloader would refuse can still reach the installer
