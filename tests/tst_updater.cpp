@@ -1,0 +1,527 @@
+#include "TestDatabaseFile.h"
+#include "TestHttpServer.h"
+#include "TestPackageDatabase.h"
+#include "TestRepository.h"
+#include "ZelManagerDatabase.h"
+#include "ZelManagerRepositoryUpdater.h"
+#include "ZelManagerSettings.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+using Rows = QList<QStringList>;
+
+const QByteArray Alpha = " <package>\n"
+                         "  <name>alpha</name>\n"
+                         "  <maintainer>Ann O'Neill &lt;ann@example.org&gt;</maintainer>\n"
+                         "  <description>It's \"fast\" &amp; small'); DROP TABLE infos; --</description>\n"
+                         "  <categories><category>Libraries</category><category>Development/Tools</category>"
+                         "</categories>\n"
+                         "  <files>\n"
+                         "   <file><version>1.2-1</version><architecture>win32</architecture><time>1500000000</time>"
+                         "<md5sum>0123456789abcdef0123456789abcdef</md5sum>"
+                         "<dependency>zlib &gt;= 1.2</dependency><dependency>beta</dependency></file>\n"
+                         "   <file><version>1.2-1</version><architecture>win64</architecture><time>1500000100</time>"
+                         "<md5sum>fedcba9876543210fedcba9876543210</md5sum>"
+                         "<dependency>zlib &gt;= 1.2</dependency></file>\n"
+                         "  </files>\n"
+                         " </package>\n";
+
+QByteArray simplePackage(const QByteArray &name, const QByteArray &version = "1.0")
+{
+    return "<package><name>" + name + "</name><files><file><version>" + version
+        + "</version><architecture>win32</architecture><time>7</time><md5sum>m</md5sum></file></files></package>\n";
+}
+
+// An index of count packages, large enough that its import takes a while.
+QByteArray largeIndex(int count)
+{
+    QByteArray packages;
+    for (int n = 0; n < count; ++n) {
+        const QByteArray name = "package-" + QByteArray::number(n);
+        packages += "<package><name>" + name + "</name><description>Package number " + QByteArray::number(n)
+            + "</description><categories><category>Group</category></categories><files><file><version>1."
+            + QByteArray::number(n) + "</version><architecture>win32</architecture><time>5</time><md5sum>m</md5sum>"
+            + "<dependency>package-" + QByteArray::number(n / 2) + " &gt;= 1.0</dependency></file></files></package>\n";
+    }
+    return TestRepository::index(packages);
+}
+
+QString toString(const QList<int> &values)
+{
+    QStringList texts;
+    for (int value : values)
+        texts.append(QString::number(value));
+    return texts.join(QLatin1Char(' '));
+}
+
+QByteArray escaped(const QString &text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+} // namespace
+
+class TestUpdater : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString folder() const { return m_fixture->sandbox().path() + QStringLiteral("/repo"); }
+    QString pkgdb() const { return m_fixture->sandbox().installPath() + QStringLiteral("/pkgdb"); }
+    Rows rows(const QString &sql, const QUrl &url = QUrl()) const
+    {
+        TestDatabaseFile file(m_fixture->repositoryFile(url.isEmpty() ? m_repository : url));
+        return file.rows(sql);
+    }
+    Rows names(const QUrl &url = QUrl()) const { return rows(QStringLiteral("SELECT name FROM infos;"), url); }
+    TestRepository::Run update(const QByteArray &xml, const TestRepository::WorkHook &hook = {})
+    {
+        TestRepository::writeIndex(folder(), xml);
+        return TestRepository::update(m_database, m_repository, hook);
+    }
+    // An HTTP repository served from the sandbox, enabled and opened.
+    QUrl addServedRepository(TestHttpServer &server)
+    {
+        const QString served = m_fixture->sandbox().path() + QStringLiteral("/served");
+        QDir().mkpath(served + QStringLiteral("/repo"));
+        if (!server.start(served))
+            return QUrl();
+        const QUrl url(server.url().toString() + QStringLiteral("/repo"));
+        ZelManagerSettings::instance()->setRepository(url, QStringLiteral("served"), true);
+        return url;
+    }
+    static void checkFailedRun(const TestRepository::Run &run)
+    {
+        QVERIFY(run.created);
+        QCOMPARE(run.finishedCount, 1);
+        QVERIFY(!run.errorText.isEmpty());
+        QCOMPARE(run.work, QStringLiteral("Done"));
+    }
+
+    QScopedPointer<TestPackageDatabase> m_fixture;
+    QUrl m_repository;
+    ZelManagerDatabase *m_database = nullptr;
+
+private slots:
+    void init()
+    {
+        m_fixture.reset(new TestPackageDatabase(QList<QUrl>()));
+        m_repository = QUrl::fromLocalFile(folder());
+        ZelManagerSettings::instance()->setRepository(m_repository, QStringLiteral("local"), true);
+        m_database = m_fixture->open();
+    }
+    void cleanup()
+    {
+        m_database = nullptr;
+        m_fixture.reset();
+    }
+
+    void indexLocation_data();
+    void indexLocation();
+    void importsEveryTable();
+    void textsAreKeptAsTheIndexGivesThem();
+    void architectureNames_data();
+    void architectureNames();
+    void dependencyTexts_data();
+    void dependencyTexts();
+    void unknownElementsAreSkippedWithTheirContent();
+    void packageWithoutName();
+    void nameAfterFilesKeepsDependencies();
+    void emptyIndexEmptiesTheRepository();
+    void notAnIndexKeepsPreviousContent();
+    void malformedIndexKeepsPreviousContent_data();
+    void malformedIndexKeepsPreviousContent();
+    void importInsideBatchReachesRecords();
+    void download_data();
+    void download();
+    void cancelWhileDownloading();
+    void cancelWhileImporting();
+    void deletedWhileImporting();
+    void progressOfUnknownTotal();
+    void createUpdaterRefusals();
+    void foreignHandleGetsRowsCopied();
+};
+
+void TestUpdater::indexLocation_data()
+{
+    QTest::addColumn<QUrl>("repository");
+    QTest::addColumn<QUrl>("index");
+    QTest::newRow("plain") << QUrl("http://repo.example.org/vp") << QUrl("http://repo.example.org/vp/packages.xml");
+    QTest::newRow("trailing slash") << QUrl("http://repo.example.org/vp/")
+                                    << QUrl("http://repo.example.org/vp//packages.xml");
+    QTest::newRow("file") << QUrl("file:///media/dvd/repo") << QUrl("file:///media/dvd/repo/packages.xml");
+}
+
+void TestUpdater::indexLocation()
+{
+    QFETCH(QUrl, repository);
+    QFETCH(QUrl, index);
+    QCOMPARE(ZelManagerRepositoryUpdater::indexUrl(repository), index);
+}
+
+void TestUpdater::importsEveryTable()
+{
+    const TestRepository::Run run = update(TestRepository::index(Alpha));
+    QCOMPARE(run.errorText, QString());
+    QCOMPARE(run.finishedCount, 1);
+    QCOMPARE(run.works, QStringList({ "Downloading", "Parsing", "Done" }));
+    QCOMPARE(run.packageCount, 1);
+
+    QCOMPARE(rows("SELECT * FROM infos;"),
+        Rows({ { "alpha", "Ann O'Neill <ann@example.org>", "It's \"fast\" & small'); DROP TABLE infos; --" } }));
+    QCOMPARE(rows("SELECT * FROM categories;"), Rows({ { "Libraries", "alpha" }, { "Development/Tools", "alpha" } }));
+    QCOMPARE(rows("SELECT * FROM filenames;"),
+        Rows({ { "alpha", "1.2-1", "win32", "1500000000", "0123456789abcdef0123456789abcdef" },
+            { "alpha", "1.2-1", "win64", "1500000100", "fedcba9876543210fedcba9876543210" } }));
+    QCOMPARE(rows("SELECT * FROM dependencies;"),
+        Rows({ { "win32", "alpha", "1.2-1", "zlib", ">= 1.2" }, { "win32", "alpha", "1.2-1", "beta", "" },
+            { "win64", "alpha", "1.2-1", "zlib", ">= 1.2" } }));
+    QCOMPARE(rows("SELECT typeof(time) FROM filenames;"), Rows({ { "integer" }, { "integer" } }));
+    // The replaced file carries the lookup indexes, and nothing is left over.
+    QCOMPARE(rows("SELECT count(*) FROM sqlite_master WHERE type='index';").value(0).value(0), QString("5"));
+    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import", "*.old", "*-journal" }, QDir::Files), QStringList());
+}
+
+void TestUpdater::textsAreKeptAsTheIndexGivesThem()
+{
+    const QByteArray package = "<package><name>spaced</name><maintainer>  Bob  </maintainer>"
+                               "<description><![CDATA[Line one\n<b>two</b> & 'three']]></description>"
+                               "<categories><category> Games </category></categories></package>\n";
+    QCOMPARE(update(TestRepository::index(package)).errorText, QString());
+    QCOMPARE(rows("SELECT * FROM infos;"), Rows({ { "spaced", "  Bob  ", "Line one\n<b>two</b> & 'three'" } }));
+    QCOMPARE(rows("SELECT category FROM categories;"), Rows({ { " Games " } }));
+}
+
+void TestUpdater::architectureNames_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("win32") << "win32"
+                           << "win32";
+    QTest::newRow("win64") << "win64"
+                           << "win64";
+    QTest::newRow("i386") << "i386"
+                          << "win32";
+    QTest::newRow("amd64") << "amd64"
+                           << "win64";
+    QTest::newRow("other") << "arm64"
+                           << "arm64";
+}
+
+void TestUpdater::architectureNames()
+{
+    QFETCH(QString, written);
+    QFETCH(QString, stored);
+    const QByteArray package = "<package><name>p</name><files><file><version>1</version><architecture>"
+        + written.toUtf8() + "</architecture><dependency>q</dependency></file></files></package>";
+    QCOMPARE(update(TestRepository::index(package)).errorText, QString());
+    QCOMPARE(rows("SELECT architecture FROM filenames;"), Rows({ { stored } }));
+    QCOMPARE(rows("SELECT architecture FROM dependencies;"), Rows({ { stored } }));
+}
+
+void TestUpdater::dependencyTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("comparison");
+    QTest::newRow("bare name") << "zlib"
+                               << "zlib"
+                               << "";
+    QTest::newRow("blanks around") << "  zlib \n"
+                                   << "zlib"
+                                   << "";
+    QTest::newRow("=") << "zlib = 1.2"
+                       << "zlib"
+                       << "= 1.2";
+    QTest::newRow("<") << "zlib<1.2"
+                       << "zlib"
+                       << "<1.2";
+    QTest::newRow(">") << "zlib > 1.2"
+                       << "zlib"
+                       << "> 1.2";
+    QTest::newRow("<=") << "zlib <= 1.2-3"
+                        << "zlib"
+                        << "<= 1.2-3";
+    QTest::newRow(">=") << "zlib >= 1.2"
+                        << "zlib"
+                        << ">= 1.2";
+    QTest::newRow("!=") << "zlib != 1.2"
+                        << "zlib"
+                        << "!= 1.2";
+    QTest::newRow("operator first") << ">= 2.0"
+                                    << ""
+                                    << ">= 2.0";
+    QTest::newRow("operator only") << "zlib >="
+                                   << "zlib"
+                                   << ">=";
+    QTest::newRow("quote") << "o'caml >= 4"
+                           << "o'caml"
+                           << ">= 4";
+}
+
+void TestUpdater::dependencyTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, name);
+    QFETCH(QString, comparison);
+    const QByteArray package = "<package><name>p</name><files><file><version>1</version>"
+                               "<architecture>win32</architecture><dependency>"
+        + escaped(text) + "</dependency></file></files></package>";
+    QCOMPARE(update(TestRepository::index(package)).errorText, QString());
+    QCOMPARE(rows("SELECT dependency, comparision FROM dependencies;"), Rows({ { name, comparison } }));
+}
+
+void TestUpdater::unknownElementsAreSkippedWithTheirContent()
+{
+    const QByteArray xml = "<?xml version=\"1.0\"?>\n<!-- written by a newer tool -->\n"
+                           "<wrapper><package><name>before</name></package>\n"
+                           "<vantor-packages>\n"
+                           " <mirror><package><name>ghost</name></package></mirror>\n"
+                           " <package>\n"
+                           "  <homepage><name>wrong</name></homepage>\n"
+                           "  <name>real</name>\n"
+                           "  <categories><category>A</category><tag><category>B</category></tag></categories>\n"
+                           "  <files>\n"
+                           "   <signature><file><version>9</version></file></signature>\n"
+                           "   <file><version>1.0</version><extra><version>2.0</version><dependency>bad</dependency>"
+                           "</extra><architecture>win32</architecture><time>5</time><md5sum>m</md5sum></file>\n"
+                           "  </files>\n"
+                           "  <future kind=\"x\"><description>no</description></future>\n"
+                           " </package>\n"
+                           "</vantor-packages></wrapper>\n";
+    QCOMPARE(update(xml).errorText, QString());
+    QCOMPARE(rows("SELECT * FROM infos;"), Rows({ { "real", "", "" } }));
+    QCOMPARE(rows("SELECT * FROM categories;"), Rows({ { "A", "real" } }));
+    QCOMPARE(rows("SELECT * FROM filenames;"), Rows({ { "real", "1.0", "win32", "5", "m" } }));
+    QCOMPARE(rows("SELECT count(*) FROM dependencies;"), Rows({ { "0" } }));
+}
+
+// Nothing of a nameless package can be offered, its dependencies included.
+void TestUpdater::packageWithoutName()
+{
+    const QByteArray nameless = "<package><maintainer>m</maintainer><categories><category>C</category></categories>"
+                                "<files><file><version>1</version><architecture>win32</architecture>"
+                                "<dependency>zlib</dependency></file></files></package>\n";
+    QCOMPARE(update(TestRepository::index(nameless + simplePackage("named"))).errorText, QString());
+    QCOMPARE(names(), Rows({ { "named" } }));
+    QCOMPARE(rows("SELECT package FROM filenames;"), Rows({ { "named" } }));
+    QCOMPARE(rows("SELECT count(*) FROM categories;"), Rows({ { "0" } }));
+    QCOMPARE(rows("SELECT count(*) FROM dependencies;"), Rows({ { "0" } }));
+}
+
+void TestUpdater::nameAfterFilesKeepsDependencies()
+{
+    const QByteArray package = "<package><files><file><version>1</version><architecture>win32</architecture>"
+                               "<dependency>zlib</dependency></file></files><name>late</name></package>";
+    QCOMPARE(update(TestRepository::index(package)).errorText, QString());
+    QCOMPARE(rows("SELECT package, version, dependency FROM dependencies;"), Rows({ { "late", "1", "zlib" } }));
+}
+
+void TestUpdater::emptyIndexEmptiesTheRepository()
+{
+    QCOMPARE(update(TestRepository::index(Alpha)).errorText, QString());
+    const TestRepository::Run run = update("<vantor-packages/>");
+    QCOMPARE(run.errorText, QString());
+    for (const char *table : { "infos", "filenames", "categories", "dependencies" })
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM %1;").arg(table)), Rows({ { "0" } }));
+}
+
+void TestUpdater::notAnIndexKeepsPreviousContent()
+{
+    QCOMPARE(update(TestRepository::index(Alpha)).errorText, QString());
+    const TestRepository::Run run = update("<html><body><package><name>x</name></package></body></html>");
+    checkFailedRun(run);
+    QCOMPARE(run.works, QStringList({ "Downloading", "Parsing", "Done" }));
+    QVERIFY2(run.errorText.contains("vantor-packages"), qPrintable(run.errorText));
+    QCOMPARE(names(), Rows({ { "alpha" } }));
+    QCOMPARE(rows("SELECT count(*) FROM dependencies;"), Rows({ { "3" } }));
+}
+
+void TestUpdater::malformedIndexKeepsPreviousContent_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    const QByteArray good = simplePackage("first");
+    QTest::newRow("mismatched tag") << TestRepository::index(good + "<package><name>b</name></pkg>\n");
+    QTest::newRow("unknown entity") << TestRepository::index(good + "<package><name>&bogus;</name></package>\n");
+    QTest::newRow("cut short") << TestRepository::index(good + simplePackage("second")).left(150);
+    QTest::newRow("no root end") << "<vantor-packages>\n" + good;
+    QTest::newRow("not xml") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11);
+}
+
+void TestUpdater::malformedIndexKeepsPreviousContent()
+{
+    QFETCH(QByteArray, xml);
+    QCOMPARE(update(TestRepository::index(Alpha)).errorText, QString());
+    const TestRepository::Run run = update(xml);
+    checkFailedRun(run);
+    QCOMPARE(names(), Rows({ { "alpha" } }));
+    QCOMPARE(rows("SELECT count(*) FROM filenames;"), Rows({ { "2" } }));
+    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import", "*.old" }, QDir::Files), QStringList());
+}
+
+void TestUpdater::importInsideBatchReachesRecords()
+{
+    QSignalSpy changed(m_database, &ZelManagerDatabase::packagesChanged);
+    m_database->beginTransaction();
+    QCOMPARE(update(TestRepository::index(Alpha + simplePackage("zlib", "1.2.11"))).errorText, QString());
+    m_database->endTransaction(true);
+    QCOMPARE(changed.count(), 1);
+    const ZelManagerPackage alpha = m_database->package("alpha");
+    QVERIFY(alpha.isInstallable());
+    QCOMPARE(alpha.availableVersion(), QString("1.2-1"));
+    QCOMPARE(alpha.description(), QString("It's \"fast\" & small'); DROP TABLE infos; --"));
+    QCOMPARE(alpha.categories(), QStringList({ "Libraries", "Development/Tools" }));
+    QCOMPARE(m_database->packageEntry("alpha", QString(), false).dependencies, QStringList({ "zlib >= 1.2", "beta" }));
+    QVERIFY(m_database->package("zlib").isInstallable());
+    // A later batch works on the replaced file.
+    m_database->beginTransaction();
+    QCOMPARE(update(TestRepository::index(simplePackage("zlib", "1.3"))).errorText, QString());
+    m_database->endTransaction(true);
+    QVERIFY(m_database->package("alpha").isNull());
+    QCOMPARE(m_database->package("zlib").availableVersion(), QString("1.3"));
+}
+
+void TestUpdater::download_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<qint64>("value");
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("normal") << int(TestHttpServer::Normal) << qint64(0) << 0 << true;
+    // Qt reports download progress at most every 100 ms: trickle for longer.
+    QTest::newRow("trickle") << int(TestHttpServer::Trickle) << qint64(8192) << 60 << true;
+    QTest::newRow("not found") << int(TestHttpServer::NotFound) << qint64(0) << 0 << false;
+    QTest::newRow("dropped") << int(TestHttpServer::DropAfter) << qint64(3000) << 0 << false;
+    QTest::newRow("shorter length") << int(TestHttpServer::WrongLength) << qint64(3000) << 0 << false;
+    QTest::newRow("longer length") << int(TestHttpServer::WrongLength) << qint64(10000000) << 0 << false;
+}
+
+// Over HTTP, every way of failing keeps what the repository offered before.
+void TestUpdater::download()
+{
+    QFETCH(int, behaviour);
+    QFETCH(qint64, value);
+    QFETCH(int, interval);
+    QFETCH(bool, succeeds);
+    TestHttpServer server;
+    const QUrl url = addServedRepository(server);
+    QVERIFY(url.isValid());
+    const QString served = m_fixture->sandbox().path() + QStringLiteral("/served/repo/packages.xml");
+    QVERIFY(TestSandbox::writeFile(served, TestRepository::index(Alpha)));
+    QCOMPARE(TestRepository::update(m_database, url).errorText, QString());
+
+    const QByteArray index = largeIndex(400);
+    QVERIFY(TestSandbox::writeFile(served, index));
+    QVERIFY(server.setBehaviour("/repo/packages.xml", TestHttpServer::Behaviour(behaviour), value, interval));
+    const TestRepository::Run run = TestRepository::update(m_database, url);
+    QCOMPARE(run.finishedCount, 1);
+    QCOMPARE(run.work, QString("Done"));
+    if (succeeds) {
+        QCOMPARE(run.errorText, QString());
+        QCOMPARE(names(url).size(), 400);
+        QCOMPARE(run.packageCount, 400);
+        if (behaviour == TestHttpServer::Trickle) {
+            const bool between = std::any_of(
+                run.progress.cbegin(), run.progress.cend(), [](int value) { return value > 0 && value < 100; });
+            QVERIFY2(between, qPrintable(QStringLiteral("progress while trickling: ") + toString(run.progress)));
+        }
+    } else {
+        QVERIFY(!run.errorText.isEmpty());
+        QCOMPARE(names(url), Rows({ { "alpha" } }));
+    }
+}
+
+void TestUpdater::cancelWhileDownloading()
+{
+    TestHttpServer server;
+    const QUrl url = addServedRepository(server);
+    const QString served = m_fixture->sandbox().path() + QStringLiteral("/served/repo/packages.xml");
+    QVERIFY(TestSandbox::writeFile(served, TestRepository::index(Alpha)));
+    QCOMPARE(TestRepository::update(m_database, url).errorText, QString());
+    QVERIFY(TestSandbox::writeFile(served, TestRepository::index(simplePackage("other"))));
+    QVERIFY(server.setBehaviour("/repo/packages.xml", TestHttpServer::Stall, 20000));
+    const TestRepository::Run run
+        = TestRepository::update(m_database, url, [](ZelManagerRepositoryUpdater *updater, const QString &work) {
+              if (work == QLatin1String("Downloading"))
+                  QTimer::singleShot(100, updater, &ZelManagerRepositoryUpdater::cancel);
+          });
+    checkFailedRun(run);
+    QCOMPARE(run.works, QStringList({ "Downloading", "Done" }));
+    QCOMPARE(names(url), Rows({ { "alpha" } }));
+}
+
+void TestUpdater::cancelWhileImporting()
+{
+    QCOMPARE(update(TestRepository::index(Alpha)).errorText, QString());
+    const TestRepository::Run run
+        = update(largeIndex(20000), [](ZelManagerRepositoryUpdater *updater, const QString &work) {
+              if (work == QLatin1String("Parsing"))
+                  QTimer::singleShot(0, updater, &ZelManagerRepositoryUpdater::cancel);
+          });
+    checkFailedRun(run);
+    QCOMPARE(names(), Rows({ { "alpha" } }));
+    QCOMPARE(QDir(pkgdb()).entryList({ "*.import" }, QDir::Files), QStringList());
+}
+
+void TestUpdater::deletedWhileImporting()
+{
+    QCOMPARE(update(TestRepository::index(Alpha)).errorText, QString());
+    const TestRepository::Run run
+        = update(largeIndex(20000), [](ZelManagerRepositoryUpdater *updater, const QString &work) {
+              if (work == QLatin1String("Parsing"))
+                  updater->deleteLater();
+          });
+    QCOMPARE(run.finishedCount, 0);
+    QCOMPARE(names(), Rows({ { "alpha" } }));
+    QCOMPARE(QDir(pkgdb()).entryList({ "*.import" }, QDir::Files), QStringList());
+}
+
+void TestUpdater::progressOfUnknownTotal()
+{
+    TestDatabaseFile file(m_fixture->sandbox().path() + QStringLiteral("/other.db"), TestDatabaseFile::Repository);
+    ZelManagerRepositoryUpdater updater(file.handle());
+    QSignalSpy progress(&updater, QOverload<int>::of(&ZelManagerRepositoryUpdater::progress));
+    updater.onDownloadProgress(500, 0);
+    updater.onDownloadProgress(500, -1);
+    updater.onDownloadProgress(500, 2000);
+    QCOMPARE(progress.count(), 3);
+    QCOMPARE(progress.at(0).at(0).toInt(), -1);
+    QCOMPARE(progress.at(1).at(0).toInt(), -1);
+    QCOMPARE(progress.at(2).at(0).toInt(), 25);
+    QCOMPARE(updater.progress(), 25);
+}
+
+void TestUpdater::createUpdaterRefusals()
+{
+    QVERIFY(!m_database->createUpdater(QUrl("http://unknown.example.org/repo")));
+    ZelManagerSettings::instance()->setRepositoryEnabled(m_repository, false);
+    QVERIFY(!m_database->createUpdater(m_repository));
+}
+
+// An updater given a handle the database does not hold copies the rows in.
+void TestUpdater::foreignHandleGetsRowsCopied()
+{
+    TestDatabaseFile file(m_fixture->sandbox().path() + QStringLiteral("/other.db"), TestDatabaseFile::Repository);
+    file.addRepositoryPackage("old");
+    const auto runOn = [&](const QByteArray &xml) {
+        TestRepository::writeIndex(folder(), xml);
+        ZelManagerRepositoryUpdater updater(file.handle());
+        QSignalSpy finished(&updater, &ZelManagerRepositoryUpdater::finished);
+        if (!updater.start(m_repository) || !finished.wait(60000))
+            return QStringLiteral("did not finish");
+        return updater.errorText();
+    };
+    QCOMPARE(runOn(TestRepository::index(Alpha)), QString());
+    QCOMPARE(file.rows("SELECT name FROM infos;"), Rows({ { "alpha" } }));
+    QCOMPARE(file.rows("SELECT count(*) FROM dependencies;"), Rows({ { "3" } }));
+    QVERIFY(!runOn("<vantor-packages><package>").isEmpty());
+    QCOMPARE(file.rows("SELECT name FROM infos;"), Rows({ { "alpha" } }));
+}
+
+QTEST_GUILESS_MAIN(TestUpdater)
+#include "tst_updater.moc"
