@@ -25,7 +25,7 @@ namespace {
 const qint64 FilePiece = 1024 * 1024;
 // How much the network layer may hold for us before it stops reading the
 // socket; together with the ring this bounds the memory of a transfer.
-const qint64 ReplyBufferSize = 512 * 1024;
+const qint64 ReplyBufferSize = 128 * 1024;
 // A control file larger than this is not a control file.
 const la_int64_t ControlFileLimit = 16 * 1024 * 1024;
 
