@@ -1,0 +1,109 @@
+#ifndef SCENARIORUNNER_H
+#define SCENARIORUNNER_H
+
+#include "ZelManagerPackage.h"
+
+#include <QList>
+#include <QScopedPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class TestPackageDatabase;
+class TestSandbox;
+class ZelManagerDatabase;
+
+// Runs one scenario file (tests/scenarios/*.scenario, format in
+// tests/scenarios/README.md) in a sandbox of its own: writes the
+// repositories' indexes and imports them with the repository updater,
+// records the installed packages, carries out the actions through the
+// database's request operations, and checks every rule of the expected end
+// state. Each failing rule is reported with the file, the line, the rule and
+// what was found.
+//
+// Actions and rules are looked up by their first word; addAction() and
+// addRule() add new ones (an "apply" run, checks of the installed tree).
+class ScenarioRunner
+{
+public:
+    // One line of a section, split at blanks. Lines starting with "|" that
+    // follow it are its block (the "| " prefix removed).
+    struct Line
+    {
+        int number = 0;
+        QString text;
+        QStringList words;
+        QStringList block;
+    };
+    // An action returns false after reporting its failure with fail().
+    using Action = std::function<bool(ScenarioRunner &runner, const Line &line)>;
+    // A rule returns an empty text when it holds, else what was found.
+    using Rule = std::function<QString(ScenarioRunner &runner, const Line &line)>;
+
+    explicit ScenarioRunner(const QString &path);
+    ~ScenarioRunner();
+
+    // The file's base name, which names the scenario.
+    QString name() const;
+    // Parses, sets up, acts and checks; false when anything failed.
+    bool run();
+    QStringList failures() const { return m_failures; }
+    QString report() const { return m_failures.join(QLatin1Char('\n')); }
+
+    static void addAction(const QString &keyword, const Action &action);
+    static void addRule(const QString &keyword, const Rule &rule);
+
+    // For actions and rules.
+    ZelManagerDatabase *database() const { return m_database; }
+    const TestSandbox &sandbox() const;
+    QString lastMessage() const { return m_lastMessage; }
+    void setLastMessage(const QString &message) { m_lastMessage = message; }
+    // The package named by word index of line; a failure when unknown.
+    ZelManagerPackage package(const Line &line, int word);
+    void fail(const Line &line, const QString &what);
+
+private:
+    struct Offer
+    {
+        QString repository;
+        QString name;
+        QString version;
+        QString architecture = QStringLiteral("win32");
+        qint64 time = 1000;
+        QStringList dependencies;
+    };
+    struct Installed
+    {
+        QString repository;
+        QString name;
+        QString version;
+        qint64 time = 1000;
+        QStringList dependencies;
+    };
+
+    bool parse();
+    bool parseLine(const QString &section, const Line &line);
+    bool parseOffer(const QString &repository, const Line &line);
+    bool parseInstalled(const Line &line);
+    bool parsePackageLine(const Line &line, QStringList &fields, QStringList &dependencies);
+    bool setUp();
+    bool importRepositories();
+    void recordInstalled();
+    void act();
+    void check();
+
+    QString m_path;
+    QStringList m_failures;
+    QString m_architecture = QStringLiteral("win32");
+    QStringList m_repositories; // names, in order of appearance
+    QList<Offer> m_offers;
+    QList<Installed> m_installed;
+    QList<Line> m_actions;
+    QList<Line> m_rules;
+    QScopedPointer<TestPackageDatabase> m_fixture;
+    ZelManagerDatabase *m_database = nullptr;
+    QString m_lastMessage;
+};
+
+#endif // SCENARIORUNNER_H
