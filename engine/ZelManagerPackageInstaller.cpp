@@ -3,6 +3,7 @@
 #include "ApplyContext.h"
 #include "WindowsSupport.h"
 #include "ZelManagerDatabase.h"
+#include "ZelManagerFixupStream.h"
 #include "ZelManagerOperationModel.h"
 #include "ZelManagerPackageDownloader.h"
 #include "ZelManagerPackageRemover.h"
@@ -16,7 +17,6 @@
 #include <QSet>
 
 #include <archive_entry.h>
-#include <cstring>
 
 #include <algorithm>
 
@@ -26,9 +26,8 @@ namespace {
 // entry data is read.
 const int ReadBufferSize = 40960;
 const qint64 ReportMilliseconds = 100;
-// Larger files are written piece by piece, as they are: a single buffer of
-// that size is more than the process may get.
-const qint64 InMemoryLimit = qint64(1) << 30;
+// Info manuals are compressed whole; no manual comes near this.
+const qint64 InfoManualLimit = qint64(256) << 20;
 
 bool hasScript(const QString &script)
 {
@@ -38,16 +37,6 @@ bool hasScript(const QString &script)
 bool isBelow(const QString &path, const QString &root)
 {
     return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
-}
-
-bool endsPath(uchar c)
-{
-    return c < 0x20 || c == 0x7f || c == ' ';
-}
-
-bool isBlank(uchar c)
-{
-    return c == '\t' || c == '\n' || c == '\r' || c == ' ';
 }
 
 QString entryPath(struct archive_entry *entry)
@@ -97,36 +86,6 @@ ZelManagerPackageInstaller::~ZelManagerPackageInstaller()
     m_stop = true;
     delete m_remover.data();
     wait();
-}
-
-int ZelManagerPackageInstaller::fixPaths(
-    char *data, qint64 size, const QByteArray &oldPrefix, const QByteArray &newPrefix)
-{
-    const qint64 oldLength = oldPrefix.size();
-    const qint64 newLength = newPrefix.size();
-    if (newLength == 0 || newLength > oldLength)
-        return 0;
-    const qint64 gap = oldLength - newLength;
-    int count = 0;
-    qint64 from = 0;
-    while (size - from >= oldLength) {
-        const void *hit = memmem(data + from, size_t(size - from), oldPrefix.constData(), size_t(oldLength));
-        if (!hit)
-            break;
-        const qint64 at = static_cast<const char *>(hit) - data;
-        std::memcpy(data + at, newPrefix.constData(), size_t(newLength));
-        const qint64 tailStart = at + oldLength;
-        qint64 tailEnd = tailStart;
-        while (tailEnd < size && !endsPath(uchar(data[tailEnd])))
-            ++tailEnd;
-        std::memmove(data + at + newLength, data + tailStart, size_t(tailEnd - tailStart));
-        // Text keeps its line layout, binaries their terminating zero.
-        const char filler = tailEnd < size && isBlank(uchar(data[tailEnd])) ? ' ' : '\0';
-        std::memset(data + tailEnd - gap, filler, size_t(gap));
-        ++count;
-        from = at + newLength;
-    }
-    return count;
 }
 
 // Written through a callback into a growing buffer: the gzip of data that
@@ -252,6 +211,7 @@ void ZelManagerPackageInstaller::run()
     m_archiveSize = file.size();
     m_progressTimer.start();
     m_readBuffer.resize(ReadBufferSize);
+    m_pieceBuffer.resize(ReadBufferSize);
     m_oldPrefix = m_buildPrefix.toUtf8();
     m_newPrefix = m_installFolder.toUtf8();
     makePath(m_installFolder);
@@ -267,6 +227,7 @@ void ZelManagerPackageInstaller::run()
     archive_read_free(archive);
     m_archiveFile = nullptr;
     m_readBuffer = QByteArray();
+    m_pieceBuffer = QByteArray();
 }
 
 la_ssize_t ZelManagerPackageInstaller::readCallback(struct archive *, void *client, const void **buffer)
@@ -331,33 +292,29 @@ bool ZelManagerPackageInstaller::installEntry(struct archive *archive, struct ar
         m_archiveError = tr("Damaged package archive: %1").arg(tr("no size for %1").arg(path));
         return false;
     }
-    const qint64 size = archive_entry_size(entry);
     const qint64 time = archive_entry_mtime(entry);
-    const bool info = isInfoManual(path);
-    if (size > InMemoryLimit) {
-        if (!info)
-            return streamEntry(archive, path, time);
-        m_failedFiles.append(m_installFolder + QLatin1Char('/') + path + QStringLiteral(".gz"));
+    const bool fix = m_info.fileEntries.value(path, false);
+    if (!isInfoManual(path))
+        return streamEntry(archive, path, time, fix);
+
+    const qint64 size = archive_entry_size(entry);
+    const QString finalPath = path + QStringLiteral(".gz");
+    if (size > InfoManualLimit) {
+        m_failedFiles.append(m_installFolder + QLatin1Char('/') + finalPath);
         return archive_read_data_skip(archive) == ARCHIVE_OK;
     }
     QByteArray data;
     if (!readEntryData(archive, size, &data))
         return false;
-    const bool canFix = !m_newPrefix.isEmpty() && m_newPrefix.size() <= m_oldPrefix.size();
-    const bool fixedUp = m_info.fileEntries.value(path, false) && canFix;
+    const bool fixedUp = fix && ZelManagerFixupStream::canRelocate(m_oldPrefix, m_newPrefix);
     if (fixedUp)
-        fixPaths(data.data(), data.size(), m_oldPrefix, m_newPrefix);
-    QString finalPath = path;
-    if (info) {
-        QByteArray compressed;
-        if (!gzipCompress(data, QFileInfo(path).fileName(), &compressed)) {
-            m_failedFiles.append(m_installFolder + QLatin1Char('/') + path + QStringLiteral(".gz"));
-            return true;
-        }
-        data = compressed;
-        finalPath += QStringLiteral(".gz");
+        ZelManagerFixupStream::fixPaths(data.data(), data.size(), m_oldPrefix, m_newPrefix);
+    QByteArray compressed;
+    if (!gzipCompress(data, QFileInfo(path).fileName(), &compressed)) {
+        m_failedFiles.append(m_installFolder + QLatin1Char('/') + finalPath);
+        return true;
     }
-    if (writeFile(finalPath, data, time))
+    if (writeFile(finalPath, compressed, time))
         noteWritten(path, finalPath, fixedUp);
     return true;
 }
@@ -382,35 +339,40 @@ bool ZelManagerPackageInstaller::readEntryData(struct archive *archive, qint64 s
     return true;
 }
 
-bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QString &path, qint64 time)
+// The data goes from the archive through the relocation to the file piece by
+// piece: files of any size take little memory.
+bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QString &path, qint64 time, bool fix)
 {
     const QString target = prepareTarget(path);
     QFile file(target);
-    if (target.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_failedFiles.append(m_installFolder + QLatin1Char('/') + path);
+    if (target.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        m_failedFiles.append(target.isEmpty() ? m_installFolder + QLatin1Char('/') + path : target);
         return archive_read_data_skip(archive) == ARCHIVE_OK;
     }
+    ZelManagerFixupStream stream(m_oldPrefix, m_newPrefix, fix,
+        [&file](const char *data, qint64 size) { return file.write(data, size) == size; });
     bool written = true;
-    QByteArray piece(ReadBufferSize, Qt::Uninitialized);
     for (;;) {
         if (m_stop)
             return false;
-        const la_ssize_t read = archive_read_data(archive, piece.data(), size_t(piece.size()));
-        if (read < 0) {
-            m_archiveError = tr("Damaged package archive: %1").arg(archiveError(archive));
+        const la_ssize_t got = archive_read_data(archive, m_pieceBuffer.data(), size_t(m_pieceBuffer.size()));
+        if (got < 0) {
+            if (!m_stop)
+                m_archiveError = tr("Damaged package archive: %1").arg(archiveError(archive));
             return false;
         }
-        if (read == 0)
+        if (got == 0)
             break;
-        written = written && file.write(piece.constData(), read) == read;
+        written = written && stream.write(m_pieceBuffer.constData(), got);
     }
+    written = written && stream.finish();
     file.close();
     if (!written || file.error() != QFileDevice::NoError) {
         m_failedFiles.append(target);
         return true;
     }
     setFileTime(target, time);
-    noteWritten(path, path, false);
+    noteWritten(path, path, stream.isRelocating());
     return true;
 }
 

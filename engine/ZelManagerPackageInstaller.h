@@ -27,8 +27,8 @@ struct ApplyContext;
 // Installs one package version whose archive the downloader has verified
 // into the cache folder. The preinst script runs on the GUI thread; the
 // installer's own thread (run()) unpacks the archive's regular files below
-// the target folder, rewriting the build prefix in fix-enabled files and
-// compressing Info manuals to ".info.gz"; then, back on the GUI thread, the
+// the target folder, relocating the build prefix in fix-enabled files
+// (ZelManagerFixupStream) and compressing Info manuals to ".info.gz"; then, back on the GUI thread, the
 // triggers' installFile(), the postinst script and the database records
 // follow. An upgrade or a reinstall first removes the installed version with
 // a ZelManagerPackageRemover (without preinst).
@@ -53,14 +53,6 @@ public:
 
     QString name() const { return m_name; }
 
-    // Relocates every occurrence of oldPrefix in data to newPrefix, in place:
-    // the data keeps its size. The rest of each path (up to a control byte, a
-    // space or the end; bytes of 0x80 and above belong to the path) follows
-    // the new prefix directly, and the bytes it leaves free become spaces when
-    // the path ended at a TAB, LF, CR or space, else zero bytes. Does nothing
-    // when newPrefix is empty or longer than oldPrefix. Returns the number of
-    // occurrences relocated.
-    static int fixPaths(char *data, qint64 size, const QByteArray &oldPrefix, const QByteArray &newPrefix);
     // The gzip stream of data, one member named fileName; false on failure.
     static bool gzipCompress(const QByteArray &data, const QString &fileName, QByteArray *compressed);
     // Whether path is an Info manual that is installed compressed
@@ -104,7 +96,7 @@ private:
     void unpackEntries(struct archive *archive);
     bool installEntry(struct archive *archive, struct archive_entry *entry, const QString &path);
     bool readEntryData(struct archive *archive, qint64 size, QByteArray *data);
-    bool streamEntry(struct archive *archive, const QString &path, qint64 time);
+    bool streamEntry(struct archive *archive, const QString &path, qint64 time, bool fix);
     bool writeFile(const QString &path, const QByteArray &data, qint64 time);
     QString prepareTarget(const QString &path);
     bool prepareFolder(const QString &folder);
@@ -131,6 +123,7 @@ private:
     std::atomic<bool> m_stop { false };
     QMultiMap<int, QString> m_triggerFiles; // TriggerType -> relative path
     QByteArray m_readBuffer;
+    QByteArray m_pieceBuffer; // entry data on its way to a file
 
     // Worker thread; read by the GUI thread once the thread has ended.
     QString m_archiveError;

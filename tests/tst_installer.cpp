@@ -2,6 +2,7 @@
 #include "TestDatabaseFile.h"
 #include "TestPackageDatabase.h"
 #include "ZelManagerDatabase.h"
+#include "ZelManagerFixupStream.h"
 #include "ZelManagerPackageDownloader.h"
 #include "ZelManagerPackageInstaller.h"
 #include "ZelManagerRepositoryBuilder.h"
@@ -32,7 +33,7 @@ QByteArray fixed(QByteArray data, const QByteArray &oldPrefix = OldPrefix, const
     // An exact allocation, so that a write past the data is caught.
     std::unique_ptr<char[]> buffer(new char[size_t(data.size())]);
     std::memcpy(buffer.get(), data.constData(), size_t(data.size()));
-    ZelManagerPackageInstaller::fixPaths(buffer.get(), data.size(), oldPrefix, newPrefix);
+    ZelManagerFixupStream::fixPaths(buffer.get(), data.size(), oldPrefix, newPrefix);
     return QByteArray(buffer.get(), data.size());
 }
 
@@ -77,6 +78,7 @@ private slots:
     void fixPaths_data();
     void fixPaths();
     void fixPathsOnRandomData();
+    void streamMatchesWholeData();
     void gzipOfIncompressibleData();
     void unfixedAndRepeatedEntries();
     void hostileEntryPathsStayInside();
@@ -165,6 +167,66 @@ void TestInstaller::fixPathsOnRandomData()
     const QByteArray data = "x /build/prefix/root/y\n";
     QCOMPARE(fixed(data, OldPrefix, OldPrefix + "/longer"), data);
     QCOMPARE(fixed(data, OldPrefix, QByteArray()), data);
+}
+
+namespace {
+
+// The stream's output for data cut into pieces at the given sizes (cycled).
+QByteArray streamed(const QByteArray &data, const QList<int> &cuts, bool enabled = true,
+    int flushSize = ZelManagerFixupStream::DefaultFlushSize)
+{
+    QByteArray output;
+    ZelManagerFixupStream stream(
+        OldPrefix, NewPrefix, enabled,
+        [&output](const char *bytes, qint64 size) {
+            output.append(bytes, int(size));
+            return true;
+        },
+        flushSize);
+    int at = 0;
+    for (int n = 0; at < data.size(); ++n) {
+        const int size = qMin(cuts.at(n % cuts.size()), data.size() - at);
+        if (!stream.write(data.constData() + at, size))
+            return "write failed";
+        at += size;
+    }
+    return stream.finish() ? output : "finish failed";
+}
+
+} // namespace
+
+// Pieces cut anywhere, through a prefix or a path that goes on in the next
+// piece, give what the relocation of the whole data gives; a sink that
+// fails stops the stream.
+void TestInstaller::streamMatchesWholeData()
+{
+    const QList<QByteArray> pieces = { OldPrefix, OldPrefix.left(9), "/bin", "x", " ", "\n", QByteArray(1, '\0') };
+    QRandomGenerator generator(7);
+    for (int round = 0; round < 300; ++round) {
+        QByteArray data;
+        while (data.size() < 20000)
+            data += pieces.at(int(generator.bounded(pieces.size())));
+        const QList<int> cuts = { 1 + int(generator.bounded(40)), 1 + int(generator.bounded(5000)) };
+        QCOMPARE(streamed(data, cuts, true, 1 + int(generator.bounded(200))), fixed(data));
+        QCOMPARE(streamed(data, cuts), fixed(data));
+    }
+    // Large pieces, a path longer than a flush that ends only at the end,
+    // and a prefix cut across the flush boundary.
+    QByteArray big = randomBytes(3 * 1024 * 1024, 9).replace('\0', 'z');
+    for (int i = 0; i < big.size(); ++i) {
+        if (uchar(big[i]) < 0x20 || uchar(big[i]) == 0x7f || big[i] == ' ')
+            big[i] = 'a';
+    }
+    big = "\n" + OldPrefix + big + "\n" + big.left(1024 * 1024 - 7) + OldPrefix + "/tail";
+    QCOMPARE(streamed(big, { 40960 }), fixed(big));
+    QCOMPARE(streamed(big, { 40960 }, false), big);
+    QCOMPARE(streamed(big, { 5 * 1024 * 1024 }, false), big);
+
+    int calls = 0;
+    ZelManagerFixupStream failing(
+        OldPrefix, NewPrefix, true, [&calls](const char *, qint64) { return ++calls > 1 && false; });
+    QVERIFY(!failing.write(big.constData(), big.size()) || !failing.finish());
+    QVERIFY(!failing.write("more", 4));
 }
 
 void TestInstaller::gzipOfIncompressibleData()
