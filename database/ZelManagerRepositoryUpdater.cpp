@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSet>
 #include <QThread>
 
 #include <sqlite3.h>
@@ -28,6 +29,16 @@ const int ProgressIntervalMs = 100;
 const qint64 ReserveLimit = qint64(1) << 30;
 // Most bytes taken from the reply before the event loop gets a turn.
 const qint64 ReadSliceBytes = 8 << 20;
+// A server that sends nothing for this long has failed.
+const int TransferTimeoutMs = 60000;
+
+// Repository files with an updater at work: a second one would build the
+// same new file.
+QSet<const sqlite3 *> &busyFiles()
+{
+    static QSet<const sqlite3 *> files;
+    return files;
+}
 
 // Moves from over to in one step: to is either the old or the new file.
 bool replaceFile(const QString &from, const QString &to)
@@ -83,6 +94,7 @@ ZelManagerRepositoryUpdater::ZelManagerRepositoryUpdater(sqlite3 *db)
 // stops and leaves the repository as it was.
 ZelManagerRepositoryUpdater::~ZelManagerRepositoryUpdater()
 {
+    release();
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();
@@ -98,16 +110,19 @@ QUrl ZelManagerRepositoryUpdater::indexUrl(const QUrl &repository)
 bool ZelManagerRepositoryUpdater::start(const QUrl &url)
 {
     m_progressValue = 0;
-    if (m_reply || m_import || !m_repositoryDb)
+    if (m_reply || m_import || !m_repositoryDb || busyFiles().contains(m_repositoryDb))
         return false;
     QNetworkRequest request(indexUrl(url));
     // A repository moved to another address (http to https, say) is followed.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(TransferTimeoutMs);
     QNetworkReply *reply = ZelManagerDatabase::networkAccessManager()->get(request);
     if (!reply)
         return false;
     m_reply = reply;
     m_url = url;
+    m_busyFile = m_repositoryDb;
+    busyFiles().insert(m_busyFile);
     const ZelManagerDatabase *database = ZelManagerDatabase::s_instance;
     m_ownedByDatabase = database && database->m_repositoryDbs.value(url) == m_repositoryDb;
     m_buffer.clear();
@@ -230,6 +245,11 @@ bool ZelManagerRepositoryUpdater::downloadFailed(QNetworkReply *reply)
 {
     if (m_canceled) {
         m_errorText = tr("The update was canceled.");
+        return true;
+    }
+    if (reply->error() == QNetworkReply::OperationCanceledError) {
+        m_errorText
+            = tr("%1 did not answer for %2 seconds.").arg(reply->url().toString()).arg(TransferTimeoutMs / 1000);
         return true;
     }
     if (reply->error() != QNetworkReply::NoError) {
@@ -359,9 +379,16 @@ void ZelManagerRepositoryUpdater::finish()
     if (m_finished)
         return;
     m_finished = true;
+    release();
     m_progressValue = 100;
     setWork(tr("Done"));
     emit finished();
+}
+
+void ZelManagerRepositoryUpdater::release()
+{
+    busyFiles().remove(m_busyFile);
+    m_busyFile = nullptr;
 }
 
 void ZelManagerRepositoryUpdater::setWork(const QString &work)

@@ -25,8 +25,9 @@ struct sqlite3;
 // GUI keeps turning), which then takes the place of the repository's file at
 // once; the tables never hold half an index.
 //
-// Work runs Downloading -> Parsing -> Done; finished() comes once, after
-// "Done", also after an error or a cancel. Not reusable: the owner deletes
+// Work runs Downloading -> Parsing -> Done (a failed download goes straight
+// to Done); finished() comes once, after "Done", also after an error or a
+// cancel. Not reusable: the owner deletes
 // the updater after finished(). Note that progress() is both the query and,
 // with an int argument, the signal: connect with
 // QOverload<int>::of(&ZelManagerRepositoryUpdater::progress).
@@ -42,7 +43,8 @@ public:
     ~ZelManagerRepositoryUpdater() override;
 
     // Starts the download of url's index; false when a download is already
-    // running or no request could be made.
+    // running, another updater works on the same file, or no request could
+    // be made.
     bool start(const QUrl &url);
 
     // The repository's index: its URL followed by "/packages.xml" (a URL
@@ -89,6 +91,7 @@ private:
     bool copyIntoHandle();
     void setWork(const QString &work);
     void finish();
+    void release();
 
     QUrl m_url;
     int m_progressValue = 0;
@@ -99,6 +102,7 @@ private:
     QString m_errorText;
     QPointer<QNetworkReply> m_reply;
     QScopedPointer<ZelManagerIndexImport> m_import;
+    const sqlite3 *m_busyFile = nullptr;
     bool m_ownedByDatabase = false;
     bool m_canceled = false;
     bool m_finished = false;

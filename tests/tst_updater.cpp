@@ -499,6 +499,16 @@ void TestUpdater::progressOfUnknownTotal()
 void TestUpdater::createUpdaterRefusals()
 {
     QVERIFY(!m_database->createUpdater(QUrl("http://unknown.example.org/repo")));
+    // One updater per repository file at a time.
+    TestRepository::writeIndex(folder(), TestRepository::index(Alpha));
+    QScopedPointer<ZelManagerRepositoryUpdater> first(m_database->createUpdater(m_repository));
+    QVERIFY(first);
+    QVERIFY(!m_database->createUpdater(m_repository));
+    QSignalSpy finished(first.data(), &ZelManagerRepositoryUpdater::finished);
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(first->errorText(), QString());
+    QCOMPARE(TestRepository::update(m_database, m_repository).errorText, QString());
+
     ZelManagerSettings::instance()->setRepositoryEnabled(m_repository, false);
     QVERIFY(!m_database->createUpdater(m_repository));
 }
