@@ -1,3 +1,4 @@
+#include "ScenarioApplySteps.h"
 #include "ScenarioRunner.h"
 
 #include <QDir>
@@ -10,9 +11,15 @@ class TestScenarios : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void scenario_data();
     void scenario();
 };
+
+void TestScenarios::initTestCase()
+{
+    ScenarioApplySteps::registerSteps();
+}
 
 void TestScenarios::scenario_data()
 {

@@ -1,14 +1,20 @@
 #include "ScenarioRunner.h"
 
+#include "TestHttpServer.h"
 #include "TestPackageDatabase.h"
 #include "TestRepository.h"
 #include "ZelManagerDatabase.h"
+#include "ZelManagerRepositoryBuilder.h"
 #include "ZelManagerRepositoryIndex.h"
+#include "ZelManagerScriptEngine.h"
 #include "ZelManagerSettings.h"
+#include "ZelManagerTrigger.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -20,6 +26,41 @@ const QString MainRepository = QStringLiteral("main");
 
 QHash<QString, ScenarioRunner::Action> &actions();
 QHash<QString, ScenarioRunner::Rule> &rules();
+
+QSet<QString> &servedActions()
+{
+    static QSet<QString> keywords;
+    return keywords;
+}
+
+// \n \t \r \0 \\ and \xHH; any other character after a backslash stands for itself.
+QByteArray unescape(const QByteArray &text)
+{
+    QByteArray result;
+    result.reserve(text.size());
+    for (int n = 0; n < text.size(); ++n) {
+        const char c = text.at(n);
+        if (c != '\\' || n + 1 == text.size()) {
+            result += c;
+            continue;
+        }
+        const char next = text.at(++n);
+        if (next == 'n')
+            result += '\n';
+        else if (next == 't')
+            result += '\t';
+        else if (next == 'r')
+            result += '\r';
+        else if (next == '0')
+            result += '\0';
+        else if (next == 'x' && n + 2 < text.size()) {
+            result += char(text.mid(n + 1, 2).toInt(nullptr, 16));
+            n += 2;
+        } else
+            result += next;
+    }
+    return result;
+}
 
 // Runs one change of requests as the panels do: inside a batch that ends
 // with a refresh, so that what is checked afterwards is what was stored.
@@ -267,7 +308,15 @@ ScenarioRunner::ScenarioRunner(const QString &path)
 {
 }
 
-ScenarioRunner::~ScenarioRunner() = default;
+ScenarioRunner::~ScenarioRunner()
+{
+    if (m_served) {
+        destroyTriggers();
+        ZelManagerScriptEngine::cleanup();
+    }
+    m_fixture.reset();
+    m_server.reset();
+}
 
 QString ScenarioRunner::name() const
 {
@@ -284,6 +333,55 @@ void ScenarioRunner::addRule(const QString &keyword, const Rule &rule)
     rules().insert(keyword, rule);
 }
 
+void ScenarioRunner::addServedAction(const QString &keyword, const Action &action)
+{
+    actions().insert(keyword, action);
+    servedActions().insert(keyword);
+}
+
+QString ScenarioRunner::targetPath() const
+{
+    return ZelManagerSettings::instance()->targetPath();
+}
+
+QString ScenarioRunner::logFile() const
+{
+    return sandbox().path() + QStringLiteral("/log");
+}
+
+QByteArray ScenarioRunner::expand(const QString &text) const
+{
+    const QString prefix = ZelManagerSettings::instance()->toolchainRoot();
+    const int gap = qMax(0, prefix.toUtf8().size() - targetPath().toUtf8().size());
+    QString replaced = text;
+    replaced.replace(QLatin1String("@PREFIX@"), prefix);
+    replaced.replace(QLatin1String("@TARGET@"), targetPath());
+    replaced.replace(QLatin1String("@LOG@"), logFile());
+    replaced.replace(QLatin1String("@BLANKS@"), QString(gap, QLatin1Char(' ')));
+    replaced.replace(QLatin1String("@ZEROS@"), QStringLiteral("\\0").repeated(gap));
+    return unescape(replaced.toUtf8());
+}
+
+// "log words" appends the words to the log file; anything else is the
+// script's own text.
+QString ScenarioRunner::script(const QString &text) const
+{
+    if (!text.startsWith(QLatin1String("log ")))
+        return text;
+    return QStringLiteral("exec(\"/bin/sh\", 0, \"\", \"-c\", \"echo %1 >> %2\");\n").arg(text.mid(4), logFile());
+}
+
+QString ScenarioRunner::repositoryFolder(const QString &repository) const
+{
+    return sandbox().path() + QStringLiteral("/repositories/") + repository;
+}
+
+QUrl ScenarioRunner::repositoryUrl(const QString &repository) const
+{
+    if (m_server)
+        return QUrl(m_server->url().toString() + QLatin1Char('/') + repository);
+    return QUrl::fromLocalFile(repositoryFolder(repository));
+}
 const TestSandbox &ScenarioRunner::sandbox() const
 {
     return m_fixture->sandbox();
@@ -340,6 +438,8 @@ bool ScenarioRunner::parse()
     bool ok = true;
     for (const auto &line : qAsConst(lines))
         ok &= parseLine(line.first, line.second);
+    for (const Line &line : qAsConst(m_actions))
+        m_served |= servedActions().contains(line.words.first());
     return ok;
 }
 
@@ -403,7 +503,41 @@ bool ScenarioRunner::parseOffer(const QString &repository, const Line &line)
     if (!m_repositories.contains(repository))
         m_repositories.append(repository);
     m_offers.append(offer);
-    return true;
+    return parseContents(line, true, m_offers.last().contents);
+}
+
+// The "|" lines of a package: its files, nofix patterns, scripts and, for
+// an offered package, how the server answers for its archive.
+bool ScenarioRunner::parseContents(const Line &line, bool offered, Contents &contents)
+{
+    bool ok = true;
+    for (const QString &text : line.block) {
+        const QString keyword = text.section(QLatin1Char(' '), 0, 0);
+        const QString rest = text.mid(keyword.size() + 1);
+        const QString path = rest.section(QLatin1Char(' '), 0, 0);
+        if (keyword == QLatin1String("file") && !path.isEmpty()) {
+            contents.files.append({ path, rest.mid(path.size() + 1) });
+        } else if (keyword == QLatin1String("big") && rest.section(QLatin1Char(' '), 1, 1).toInt() > 0) {
+            contents.bigFiles.append({ path, rest.section(QLatin1Char(' '), 1, 1).toInt() });
+        } else if (keyword == QLatin1String("nofix") && !rest.isEmpty()) {
+            contents.nofix.append(rest);
+        } else if (keyword == QLatin1String("preinst") && offered) {
+            contents.preinst = rest;
+        } else if (keyword == QLatin1String("postinst") && offered) {
+            contents.postinst = rest;
+        } else if (keyword == QLatin1String("prerm")) {
+            contents.prerm = rest;
+        } else if (keyword == QLatin1String("postrm")) {
+            contents.postrm = rest;
+        } else if (keyword == QLatin1String("serve") && offered
+            && QStringList({ "missing", "trickle", "drop", "stall" }).contains(path)) {
+            contents.serve = rest.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        } else {
+            fail(line, QStringLiteral("`| %1` is not understood for a package").arg(text));
+            ok = false;
+        }
+    }
+    return ok;
 }
 
 bool ScenarioRunner::parseInstalled(const Line &line)
@@ -424,7 +558,7 @@ bool ScenarioRunner::parseInstalled(const Line &line)
             fail(line, QStringLiteral("`%1`: unknown field %2").arg(line.text, field));
     }
     m_installed.append(installed);
-    return true;
+    return parseContents(line, false, m_installed.last().contents);
 }
 
 bool ScenarioRunner::setUp()
@@ -432,14 +566,81 @@ bool ScenarioRunner::setUp()
     m_fixture.reset(new TestPackageDatabase(QList<QUrl>()));
     ZelManagerSettings *settings = ZelManagerSettings::instance();
     settings->setArchitecture(m_architecture);
-    for (const QString &repository : qAsConst(m_repositories)) {
-        const QUrl url = QUrl::fromLocalFile(sandbox().path() + QStringLiteral("/repositories/") + repository);
-        settings->setRepository(url, repository, true);
+    if (m_served) {
+        m_server.reset(new TestHttpServer);
+        const QString folder = sandbox().path() + QStringLiteral("/repositories");
+        if (!QDir().mkpath(folder) || !m_server->start(folder)) {
+            m_failures.append(QStringLiteral("%1: the test HTTP server does not start").arg(m_path));
+            return false;
+        }
+        settings->setCachePath(sandbox().path() + QStringLiteral("/cache"));
+        createTriggers();
     }
+    for (const QString &repository : qAsConst(m_repositories))
+        settings->setRepository(repositoryUrl(repository), repository, true);
     m_database = m_fixture->open();
-    if (!importRepositories())
+    if (!importRepositories() || (m_served && !serveArchives()))
         return false;
     recordInstalled();
+    return true;
+}
+
+// The archive of an offered package, built with the repository tool into
+// the repository's folder; its MD5 sum goes into the index.
+bool ScenarioRunner::buildArchive(Offer &offer)
+{
+    ZelManagerRepositoryBuilder::Manifest manifest;
+    manifest.name = offer.name;
+    manifest.version = offer.version;
+    manifest.architecture = offer.architecture;
+    manifest.maintainer = QStringLiteral("Scenario");
+    manifest.description = QStringLiteral("The %1 package").arg(offer.name);
+    manifest.time = offer.time;
+    manifest.nofix = offer.contents.nofix;
+    manifest.preinst = script(offer.contents.preinst);
+    manifest.postinst = script(offer.contents.postinst);
+    manifest.prerm = script(offer.contents.prerm);
+    manifest.postrm = script(offer.contents.postrm);
+    QList<ZelManagerRepositoryBuilder::ArchiveEntry> entries;
+    for (const auto &file : qAsConst(offer.contents.files))
+        entries.append({ file.first, expand(file.second) });
+    QRandomGenerator generator(quint32(qHash(offer.name)));
+    for (const auto &file : qAsConst(offer.contents.bigFiles)) {
+        QByteArray data(file.second * 1024, Qt::Uninitialized);
+        generator.fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
+        entries.append({ file.first, data });
+    }
+    for (auto &entry : entries)
+        entry.time = offer.time;
+    ZelManagerRepositoryBuilder builder;
+    builder.setIndexUpdate(false);
+    if (!builder.buildPackage(manifest, entries, repositoryFolder(offer.repository))) {
+        m_failures.append(QStringLiteral("%1: the archive of %2 %3 was not built: %4")
+                              .arg(m_path, offer.name, offer.version, builder.errorText()));
+        return false;
+    }
+    offer.md5sum = builder.md5sum();
+    return true;
+}
+
+bool ScenarioRunner::serveArchives()
+{
+    for (const Offer &offer : qAsConst(m_offers)) {
+        const QStringList &serve = offer.contents.serve;
+        if (serve.isEmpty())
+            continue;
+        const QString path = QStringLiteral("/%1/%2").arg(offer.repository,
+            ZelManagerRepositoryBuilder::archiveFileName(offer.name, offer.version, offer.architecture));
+        const QString how = serve.first();
+        const TestHttpServer::Behaviour behaviour = how == QLatin1String("missing") ? TestHttpServer::NotFound
+            : how == QLatin1String("trickle")                                       ? TestHttpServer::Trickle
+            : how == QLatin1String("drop")                                          ? TestHttpServer::DropAfter
+                                                                                    : TestHttpServer::Stall;
+        if (!m_server->setBehaviour(path, behaviour, serve.value(1).toLongLong(), serve.value(2).toInt())) {
+            m_failures.append(QStringLiteral("%1: the server does not take the behaviour of %2").arg(m_path, path));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -451,19 +652,23 @@ bool ScenarioRunner::importRepositories()
     inBatch(m_database, [&]() {
         for (const QString &repository : qAsConst(m_repositories)) {
             ZelManagerRepositoryIndex index;
-            for (const Offer &offer : qAsConst(m_offers)) {
+            for (Offer &offer : m_offers) {
                 if (offer.repository != repository)
                     continue;
+                if (m_served && !buildArchive(offer)) {
+                    ok = false;
+                    continue;
+                }
                 ZelManagerRepositoryIndex::Package package;
                 package.name = offer.name;
                 package.description = QStringLiteral("The %1 package").arg(offer.name);
-                const QString md5sum
-                    = QStringLiteral("%1").arg(qHash(offer.name + offer.version), 32, 16, QLatin1Char('0'));
+                const QString md5sum = m_served
+                    ? offer.md5sum
+                    : QStringLiteral("%1").arg(qHash(offer.name + offer.version), 32, 16, QLatin1Char('0'));
                 index.addFile(package, { offer.version, offer.architecture, offer.time, md5sum, offer.dependencies });
             }
-            const QString folder = sandbox().path() + QStringLiteral("/repositories/") + repository;
-            const TestRepository::Run run
-                = TestRepository::update(m_database, TestRepository::writeIndex(folder, index.toXml()));
+            TestRepository::writeIndex(repositoryFolder(repository), index.toXml());
+            const TestRepository::Run run = TestRepository::update(m_database, repositoryUrl(repository));
             if (!run.errorText.isEmpty() || run.finishedCount != 1) {
                 m_failures.append(
                     QStringLiteral("%1: repository %2 was not imported: %3").arg(m_path, repository, run.errorText));
@@ -484,12 +689,40 @@ void ScenarioRunner::recordInstalled()
             info.version = installed.version;
             info.time = installed.time;
             info.md5sum = QStringLiteral("0123456789abcdef0123456789abcdef");
-            info.repository
-                = QUrl::fromLocalFile(sandbox().path() + QStringLiteral("/repositories/") + installed.repository);
+            info.repository = repositoryUrl(installed.repository);
             info.dependencies = installed.dependencies;
-            m_database->recordInstallation(info, QStringList());
+            if (m_served)
+                writeInstalledFiles(installed, info);
+            m_database->recordInstallation(info, info.fileEntries.keys());
         }
     });
+}
+
+// An installed package's files lie in the install folder as the installer
+// left them (written as given, fix flags from the nofix patterns), its
+// scripts are recorded, and when the repository offers the same build, so
+// are its MD5 sum and time, so that a reinstall finds its archive.
+void ScenarioRunner::writeInstalledFiles(const Installed &installed, PackageInfo &info)
+{
+    for (const Offer &offer : qAsConst(m_offers)) {
+        if (offer.name == installed.name && offer.version == installed.version
+            && offer.repository == installed.repository
+            && ZelManagerRepositoryIndex::normalizedArchitecture(offer.architecture) == m_architecture) {
+            info.md5sum = offer.md5sum;
+            info.time = offer.time;
+        }
+    }
+    info.prerm = script(installed.contents.prerm);
+    info.postrm = script(installed.contents.postrm);
+    QList<QRegularExpression> nofix;
+    for (const QString &pattern : installed.contents.nofix)
+        nofix.append(QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern)));
+    for (const auto &file : installed.contents.files) {
+        TestSandbox::writeFile(targetPath() + QLatin1Char('/') + file.first, expand(file.second));
+        const bool exempt = std::any_of(nofix.cbegin(), nofix.cend(),
+            [&file](const QRegularExpression &pattern) { return pattern.match(file.first).hasMatch(); });
+        info.fileEntries.insert(file.first, !exempt);
+    }
 }
 
 void ScenarioRunner::act()

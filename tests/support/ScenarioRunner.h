@@ -3,6 +3,8 @@
 
 #include "ZelManagerPackage.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QScopedPointer>
 #include <QString>
@@ -10,6 +12,7 @@
 
 #include <functional>
 
+class TestHttpServer;
 class TestPackageDatabase;
 class TestSandbox;
 class ZelManagerDatabase;
@@ -23,7 +26,11 @@ class ZelManagerDatabase;
 // what was found.
 //
 // Actions and rules are looked up by their first word; addAction() and
-// addRule() add new ones (an "apply" run, checks of the installed tree).
+// addRule() add new ones. A scenario with an action added by
+// addServedAction() (the "apply" run of ScenarioApplySteps) has its
+// packages built as archives with the repository tool and its repositories
+// served by the test HTTP server; its installed packages have their files
+// in the install folder.
 class ScenarioRunner
 {
 public:
@@ -53,6 +60,8 @@ public:
 
     static void addAction(const QString &keyword, const Action &action);
     static void addRule(const QString &keyword, const Rule &rule);
+    // An action that downloads the packages' archives.
+    static void addServedAction(const QString &keyword, const Action &action);
 
     // For actions and rules.
     ZelManagerDatabase *database() const { return m_database; }
@@ -63,7 +72,33 @@ public:
     ZelManagerPackage package(const Line &line, int word);
     void fail(const Line &line, const QString &what);
 
+    // Served scenarios: the server (null otherwise), the install folder, and
+    // the log file that the "log" scripts append to.
+    TestHttpServer *server() const { return m_server.data(); }
+    QString targetPath() const;
+    QString logFile() const;
+    // text with @PREFIX@ (the build prefix), @TARGET@ (the install folder),
+    // @LOG@, and @BLANKS@ and @ZEROS@ (as many blanks or zero bytes as the
+    // install folder is shorter than the build prefix) replaced, then the
+    // escapes \n \t \r \0 \\ and \xHH decoded.
+    QByteArray expand(const QString &text) const;
+    // What actions leave for rules (the apply run's outcome).
+    QString value(const QString &key) const { return m_values.value(key); }
+    void setValue(const QString &key, const QString &value) { m_values.insert(key, value); }
+
 private:
+    // What the "|" block of a package line gives it.
+    struct Contents
+    {
+        QList<QPair<QString, QString>> files; // path, text to expand
+        QList<QPair<QString, int>> bigFiles; // path, KiB of random bytes
+        QStringList nofix;
+        QString preinst;
+        QString postinst;
+        QString prerm;
+        QString postrm;
+        QStringList serve; // how the server answers for the archive
+    };
     struct Offer
     {
         QString repository;
@@ -72,6 +107,8 @@ private:
         QString architecture = QStringLiteral("win32");
         qint64 time = 1000;
         QStringList dependencies;
+        Contents contents;
+        QString md5sum;
     };
     struct Installed
     {
@@ -80,6 +117,7 @@ private:
         QString version;
         qint64 time = 1000;
         QStringList dependencies;
+        Contents contents;
     };
 
     bool parse();
@@ -87,6 +125,13 @@ private:
     bool parseOffer(const QString &repository, const Line &line);
     bool parseInstalled(const Line &line);
     bool parsePackageLine(const Line &line, QStringList &fields, QStringList &dependencies);
+    bool parseContents(const Line &line, bool offered, Contents &contents);
+    QString script(const QString &text) const;
+    QUrl repositoryUrl(const QString &repository) const;
+    QString repositoryFolder(const QString &repository) const;
+    bool buildArchive(Offer &offer);
+    bool serveArchives();
+    void writeInstalledFiles(const Installed &installed, PackageInfo &info);
     bool setUp();
     bool importRepositories();
     void recordInstalled();
@@ -104,6 +149,9 @@ private:
     QScopedPointer<TestPackageDatabase> m_fixture;
     ZelManagerDatabase *m_database = nullptr;
     QString m_lastMessage;
+    bool m_served = false;
+    QScopedPointer<TestHttpServer> m_server;
+    QHash<QString, QString> m_values;
 };
 
 #endif // SCENARIORUNNER_H
