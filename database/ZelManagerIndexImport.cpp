@@ -34,20 +34,23 @@ struct ZelManagerIndexImport::Statements
     ZelManagerSqlStatement dependency;
 };
 
+// Bound values stay bound between rows: what repeats is bound once.
 bool ZelManagerIndexImport::Statements::write(const ZelManagerIndexReader::Package &package)
 {
     bool ok = true;
+    dependency.bind(2, package.name);
     for (const ZelManagerIndexReader::File &entry : package.files) {
-        for (const QPair<QString, QString> &item : entry.dependencies) {
-            dependency.bind(1, entry.architecture).bind(2, package.name).bind(3, entry.version);
+        dependency.bind(1, entry.architecture).bind(3, entry.version);
+        for (const QPair<QString, QString> &item : entry.dependencies)
             ok &= dependency.bind(4, item.first).bind(5, item.second).exec();
-        }
     }
     ok &= info.bind(1, package.name).bind(2, package.maintainer).bind(3, package.description).exec();
+    category.bind(2, package.name);
     for (const QString &name : package.categories)
-        ok &= category.bind(1, name).bind(2, package.name).exec();
+        ok &= category.bind(1, name).exec();
+    file.bind(1, package.name);
     for (const ZelManagerIndexReader::File &entry : package.files) {
-        file.bind(1, package.name).bind(2, entry.version).bind(3, entry.architecture).bind(4, entry.time);
+        file.bind(2, entry.version).bind(3, entry.architecture).bind(4, entry.time);
         ok &= file.bind(5, entry.md5sum).exec();
     }
     return ok;
@@ -93,9 +96,7 @@ void ZelManagerIndexImport::run()
 
 bool ZelManagerIndexImport::build()
 {
-    if (!prepareFile())
-        return fail(databaseError());
-    if (sqlite3_exec(m_db, "BEGIN;", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (!prepareFile() || sqlite3_exec(m_db, "BEGIN;", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(databaseError());
     {
         Statements statements(m_db);
@@ -104,46 +105,44 @@ bool ZelManagerIndexImport::build()
         if (!importPackages(statements))
             return false;
     }
-    if (sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return fail(databaseError());
     // Creating the lookup indexes over all rows at once is several times
     // cheaper than keeping them up to date row by row.
-    ZelManagerDatabase::createRepositoryTables(m_db);
-    if (m_stop.loadRelaxed())
-        return fail(tr("The update was canceled."));
-    if (indexNames().size() != m_indexCount)
+    for (const QByteArray &index : qAsConst(m_indexes)) {
+        if (sqlite3_exec(m_db, index.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            return fail(m_stop.loadRelaxed() ? tr("The update was canceled.") : databaseError());
+    }
+    if (sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(databaseError());
     m_progress.storeRelaxed(100);
     return true;
 }
 
-// The program's tables without their lookup indexes (the file is new: the
-// names are the program's own). The file is thrown away on any failure, so
-// it needs no rollback journal.
+// The program's tables, without the lookup indexes until all rows are in
+// (their texts are kept to create them again). The file is thrown away on
+// any failure, so it needs no rollback journal.
 bool ZelManagerIndexImport::prepareFile()
 {
     if (!m_db
         || sqlite3_exec(m_db, "PRAGMA journal_mode=OFF;PRAGMA cache_size=-32768;", nullptr, nullptr, nullptr)
-            != SQLITE_OK)
+            != SQLITE_OK
+        || !ZelManagerDatabase::createRepositoryTables(m_db))
         return false;
-    if (!ZelManagerDatabase::createRepositoryTables(m_db))
-        return false;
-    const QStringList indexes = indexNames();
-    m_indexCount = indexes.size();
-    for (const QString &index : qAsConst(indexes)) {
-        if (ZelManagerSql::exec(m_db, QStringLiteral("DROP INDEX \"%1\";").arg(index)) != SQLITE_OK)
+    QStringList names;
+    {
+        ZelManagerSqlStatement query(
+            m_db, "SELECT name,sql FROM sqlite_master WHERE type='index' AND sql IS NOT NULL;");
+        while (query.next()) {
+            names.append(query.text(0));
+            m_indexes.append(query.text(1).toUtf8() + ';');
+        }
+    }
+    for (const QString &name : qAsConst(names)) {
+        const QString drop
+            = QStringLiteral("DROP INDEX \"%1\";").arg(QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")));
+        if (ZelManagerSql::exec(m_db, drop) != SQLITE_OK)
             return false;
     }
     return true;
-}
-
-QStringList ZelManagerIndexImport::indexNames() const
-{
-    QStringList names;
-    ZelManagerSqlStatement query(m_db, "SELECT name FROM sqlite_master WHERE type='index' AND sql IS NOT NULL;");
-    while (query.next())
-        names.append(query.text(0));
-    return names;
 }
 
 // The index is read by a second thread while this one writes: reading and

@@ -64,7 +64,6 @@ private:
     void readIndex();
     bool push(Batch &batch);
     bool writePackages(Statements &statements);
-    QStringList indexNames() const;
     bool fail(const QString &reason);
     QString databaseError() const;
     void removeFile();
@@ -78,7 +77,7 @@ private:
     bool m_fileTaken = false;
     QString m_errorText;
     int m_packageCount = 0;
-    int m_indexCount = 0;
+    QList<QByteArray> m_indexes; // statements creating the lookup indexes
     // Reader to writer: the reader moves the head, the writer the tail.
     Batch m_ring[RingSlots];
     QAtomicInt m_head;
