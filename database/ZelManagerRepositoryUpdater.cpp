@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -32,12 +33,24 @@ const qint64 ReadSliceBytes = 8 << 20;
 // A server that sends nothing for this long has failed.
 const int TransferTimeoutMs = 60000;
 
-// Repository files with an updater at work: a second one would build the
-// same new file.
-QSet<const sqlite3 *> &busyFiles()
+// The new files being built by this process's updaters; any other file of
+// that name was left by an update that never ended.
+QSet<QString> &activeImports()
 {
-    static QSet<const sqlite3 *> files;
+    static QSet<QString> files;
     return files;
+}
+
+void removeStaleImports(const QString &target)
+{
+    const QFileInfo info(target);
+    const QStringList names
+        = info.dir().entryList({ info.fileName() + QStringLiteral(".import-*") }, QDir::Files | QDir::Hidden);
+    for (const QString &name : names) {
+        const QString file = info.dir().filePath(name);
+        if (!activeImports().contains(file))
+            QFile::remove(file);
+    }
 }
 
 // Moves from over to in one step: to is either the old or the new file.
@@ -94,7 +107,8 @@ ZelManagerRepositoryUpdater::ZelManagerRepositoryUpdater(sqlite3 *db)
 // stops and leaves the repository as it was.
 ZelManagerRepositoryUpdater::~ZelManagerRepositoryUpdater()
 {
-    release();
+    m_import.reset();
+    activeImports().remove(m_importFile);
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();
@@ -110,7 +124,7 @@ QUrl ZelManagerRepositoryUpdater::indexUrl(const QUrl &repository)
 bool ZelManagerRepositoryUpdater::start(const QUrl &url)
 {
     m_progressValue = 0;
-    if (m_reply || m_import || !m_repositoryDb || busyFiles().contains(m_repositoryDb))
+    if (m_reply || m_import || !m_repositoryDb)
         return false;
     QNetworkRequest request(indexUrl(url));
     // A repository moved to another address (http to https, say) is followed.
@@ -121,10 +135,11 @@ bool ZelManagerRepositoryUpdater::start(const QUrl &url)
         return false;
     m_reply = reply;
     m_url = url;
-    m_busyFile = m_repositoryDb;
-    busyFiles().insert(m_busyFile);
+    // The database's handle may be replaced (by another updater of the same
+    // repository) before this one ends: only its file name is kept.
     const ZelManagerDatabase *database = ZelManagerDatabase::s_instance;
     m_ownedByDatabase = database && database->m_repositoryDbs.value(url) == m_repositoryDb;
+    m_targetFile = m_ownedByDatabase ? database->repositoryPath(url) : QString();
     m_buffer.clear();
     m_errorText.clear();
     m_canceled = false;
@@ -273,14 +288,19 @@ bool ZelManagerRepositoryUpdater::downloadFailed(QNetworkReply *reply)
 }
 
 // The new file lies next to the repository's file, so that it can take its
-// place in one rename.
+// place in one rename; a file of someone else's is filled from a temporary
+// one.
 void ZelManagerRepositoryUpdater::startImport()
 {
-    const char *name = sqlite3_db_filename(m_repositoryDb, "main");
-    QString file = name && *name ? QString::fromUtf8(name) + QStringLiteral(".import") : QString();
-    if (file.isEmpty() || !m_ownedByDatabase)
-        file = QDir::temp().filePath(QStringLiteral("zelmanager-index-%1.db").arg(quintptr(this), 0, 16));
-    m_import.reset(new ZelManagerIndexImport(m_buffer, file));
+    const QString suffix = QStringLiteral(".import-%1").arg(quintptr(this), 0, 16);
+    if (m_ownedByDatabase) {
+        removeStaleImports(m_targetFile);
+        m_importFile = m_targetFile + suffix;
+    } else {
+        m_importFile = QDir::temp().filePath(QStringLiteral("zelmanager-index.db") + suffix);
+    }
+    activeImports().insert(m_importFile);
+    m_import.reset(new ZelManagerIndexImport(m_buffer, m_importFile));
     connect(m_import.data(), &QThread::finished, this, &ZelManagerRepositoryUpdater::onImportFinished);
     m_import->start();
     m_progressTimer.start();
@@ -304,6 +324,7 @@ void ZelManagerRepositoryUpdater::onImportFinished()
     else if (installImport())
         m_packageCount = m_import->packageCount();
     m_import.reset();
+    activeImports().remove(m_importFile);
     m_buffer.clear();
     m_buffer.squeeze();
     finish();
@@ -321,11 +342,11 @@ bool ZelManagerRepositoryUpdater::installImport()
 bool ZelManagerRepositoryUpdater::replaceDatabaseFile()
 {
     ZelManagerDatabase *database = ZelManagerDatabase::s_instance;
-    if (!database || database->m_repositoryDbs.value(m_url) != m_repositoryDb) {
+    if (!database || !database->m_repositoryDbs.contains(m_url) || database->repositoryPath(m_url) != m_targetFile) {
         m_errorText = tr("The repository was closed during the update.");
         return false;
     }
-    const QString target = database->repositoryPath(m_url);
+    const QString &target = m_targetFile;
     const QString old = target + QStringLiteral(".old");
     ZelManagerSql::close(database->m_repositoryDbs.take(m_url));
     QFile::remove(target + QStringLiteral("-journal"));
@@ -379,16 +400,9 @@ void ZelManagerRepositoryUpdater::finish()
     if (m_finished)
         return;
     m_finished = true;
-    release();
     m_progressValue = 100;
     setWork(tr("Done"));
     emit finished();
-}
-
-void ZelManagerRepositoryUpdater::release()
-{
-    busyFiles().remove(m_busyFile);
-    m_busyFile = nullptr;
 }
 
 void ZelManagerRepositoryUpdater::setWork(const QString &work)

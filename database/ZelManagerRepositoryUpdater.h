@@ -43,8 +43,7 @@ public:
     ~ZelManagerRepositoryUpdater() override;
 
     // Starts the download of url's index; false when a download is already
-    // running, another updater works on the same file, or no request could
-    // be made.
+    // running or no request could be made.
     bool start(const QUrl &url);
 
     // The repository's index: its URL followed by "/packages.xml" (a URL
@@ -91,7 +90,6 @@ private:
     bool copyIntoHandle();
     void setWork(const QString &work);
     void finish();
-    void release();
 
     QUrl m_url;
     int m_progressValue = 0;
@@ -102,7 +100,8 @@ private:
     QString m_errorText;
     QPointer<QNetworkReply> m_reply;
     QScopedPointer<ZelManagerIndexImport> m_import;
-    const sqlite3 *m_busyFile = nullptr;
+    QString m_targetFile; // the database's file of the repository
+    QString m_importFile; // the new file being built
     bool m_ownedByDatabase = false;
     bool m_canceled = false;
     bool m_finished = false;

@@ -144,6 +144,8 @@ private slots:
     void deletedWhileImporting();
     void progressOfUnknownTotal();
     void createUpdaterRefusals();
+    void updatersOfOneRepositoryAtOnce();
+    void repositoryRemovedWhileImporting();
     void foreignHandleGetsRowsCopied();
 };
 
@@ -184,7 +186,7 @@ void TestUpdater::importsEveryTable()
     QCOMPARE(rows("SELECT typeof(time) FROM filenames;"), Rows({ { "integer" }, { "integer" } }));
     // The replaced file carries the lookup indexes, and nothing is left over.
     QCOMPARE(rows("SELECT count(*) FROM sqlite_master WHERE type='index';").value(0).value(0), QString("5"));
-    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import", "*.old", "*-journal" }, QDir::Files), QStringList());
+    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*", "*.old", "*-journal" }, QDir::Files), QStringList());
 }
 
 void TestUpdater::textsAreKeptAsTheIndexGivesThem()
@@ -361,7 +363,7 @@ void TestUpdater::malformedIndexKeepsPreviousContent()
     checkFailedRun(run);
     QCOMPARE(names(), Rows({ { "alpha" } }));
     QCOMPARE(rows("SELECT count(*) FROM filenames;"), Rows({ { "2" } }));
-    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import", "*.old" }, QDir::Files), QStringList());
+    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*", "*.old" }, QDir::Files), QStringList());
 }
 
 void TestUpdater::importInsideBatchReachesRecords()
@@ -465,7 +467,7 @@ void TestUpdater::cancelWhileImporting()
           });
     checkFailedRun(run);
     QCOMPARE(names(), Rows({ { "alpha" } }));
-    QCOMPARE(QDir(pkgdb()).entryList({ "*.import" }, QDir::Files), QStringList());
+    QCOMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
 }
 
 void TestUpdater::deletedWhileImporting()
@@ -478,7 +480,7 @@ void TestUpdater::deletedWhileImporting()
           });
     QCOMPARE(run.finishedCount, 0);
     QCOMPARE(names(), Rows({ { "alpha" } }));
-    QCOMPARE(QDir(pkgdb()).entryList({ "*.import" }, QDir::Files), QStringList());
+    QCOMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
 }
 
 void TestUpdater::progressOfUnknownTotal()
@@ -499,18 +501,44 @@ void TestUpdater::progressOfUnknownTotal()
 void TestUpdater::createUpdaterRefusals()
 {
     QVERIFY(!m_database->createUpdater(QUrl("http://unknown.example.org/repo")));
-    // One updater per repository file at a time.
-    TestRepository::writeIndex(folder(), TestRepository::index(Alpha));
-    QScopedPointer<ZelManagerRepositoryUpdater> first(m_database->createUpdater(m_repository));
-    QVERIFY(first);
-    QVERIFY(!m_database->createUpdater(m_repository));
-    QSignalSpy finished(first.data(), &ZelManagerRepositoryUpdater::finished);
-    QVERIFY(finished.wait(60000));
-    QCOMPARE(first->errorText(), QString());
-    QCOMPARE(TestRepository::update(m_database, m_repository).errorText, QString());
-
     ZelManagerSettings::instance()->setRepositoryEnabled(m_repository, false);
     QVERIFY(!m_database->createUpdater(m_repository));
+}
+
+// Two updaters of one repository both finish; the second to finish leaves its
+// index. A new file left by an update that never ended is cleaned away.
+void TestUpdater::updatersOfOneRepositoryAtOnce()
+{
+    const QString stale = m_fixture->repositoryFile(m_repository) + QStringLiteral(".import-dead");
+    QVERIFY(TestSandbox::writeFile(stale, "half a database"));
+    TestRepository::writeIndex(folder(), largeIndex(3000));
+    QScopedPointer<ZelManagerRepositoryUpdater> first(m_database->createUpdater(m_repository));
+    QScopedPointer<ZelManagerRepositoryUpdater> second(m_database->createUpdater(m_repository));
+    QVERIFY(first && second);
+    QSignalSpy firstFinished(first.data(), &ZelManagerRepositoryUpdater::finished);
+    QSignalSpy secondFinished(second.data(), &ZelManagerRepositoryUpdater::finished);
+    QTRY_VERIFY_WITH_TIMEOUT(firstFinished.count() == 1 && secondFinished.count() == 1, 60000);
+    QCOMPARE(first->errorText(), QString());
+    QCOMPARE(second->errorText(), QString());
+    QCOMPARE(names().size(), 3000);
+    QVERIFY(!QFile::exists(stale));
+    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*", "*.old" }, QDir::Files), QStringList());
+    QCOMPARE(update(TestRepository::index(Alpha)).errorText, QString());
+    QCOMPARE(names(), Rows({ { "alpha" } }));
+}
+
+// The import finishes into nothing: the removed repository stays removed.
+void TestUpdater::repositoryRemovedWhileImporting()
+{
+    const QUrl repository = m_repository;
+    const TestRepository::Run run
+        = update(largeIndex(5000), [repository](ZelManagerRepositoryUpdater *, const QString &work) {
+              if (work == QLatin1String("Parsing"))
+                  ZelManagerSettings::instance()->removeRepository(repository);
+          });
+    checkFailedRun(run);
+    QVERIFY(!QFile::exists(m_fixture->repositoryFile(m_repository)));
+    QCOMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
 }
 
 // An updater given a handle the database does not hold copies the rows in.
