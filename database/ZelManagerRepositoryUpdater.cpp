@@ -26,8 +26,8 @@ namespace {
 
 // Shortest interval between two progress reports while importing.
 const int ProgressIntervalMs = 100;
-// Largest index whose announced size is reserved at once.
-const qint64 ReserveLimit = qint64(1) << 30;
+// Largest index taken (an index of 60,000 packages has about 70 MB).
+const qint64 SizeLimit = qint64(1) << 30;
 // Most bytes taken from the reply before the event loop gets a turn.
 const qint64 ReadSliceBytes = 8 << 20;
 // A server that sends nothing for this long has failed.
@@ -145,6 +145,7 @@ bool ZelManagerRepositoryUpdater::start(const QUrl &url)
     m_canceled = false;
     m_finished = false;
     m_replyFinished = false;
+    m_tooLarge = false;
     connect(reply, &QNetworkReply::finished, this, &ZelManagerRepositoryUpdater::onDownloadFinished);
     connect(reply, &QNetworkReply::readyRead, this, &ZelManagerRepositoryUpdater::onDownloadReadyRead);
     connect(reply, &QNetworkReply::downloadProgress, this, &ZelManagerRepositoryUpdater::onDownloadProgress);
@@ -185,7 +186,7 @@ void ZelManagerRepositoryUpdater::onDownloadProgress(qint64 received, qint64 tot
 
 void ZelManagerRepositoryUpdater::reserve(qint64 total)
 {
-    if (total > 0 && total <= ReserveLimit && m_buffer.capacity() < total)
+    if (total > 0 && total <= SizeLimit && m_buffer.capacity() < total)
         m_buffer.reserve(int(total));
 }
 
@@ -198,7 +199,7 @@ bool ZelManagerRepositoryUpdater::readSlice()
     qint64 budget = ReadSliceBytes;
     while (budget > 0 && m_reply->bytesAvailable() > 0) {
         const int size = m_buffer.size();
-        const int wanted = int(qMin(qMin(m_reply->bytesAvailable(), budget), ReserveLimit - size));
+        const int wanted = int(qMin(qMin(m_reply->bytesAvailable(), budget), SizeLimit - size));
         if (wanted <= 0)
             break;
         m_buffer.resize(size + wanted);
@@ -208,7 +209,14 @@ bool ZelManagerRepositoryUpdater::readSlice()
             break;
         budget -= read;
     }
-    return m_reply->bytesAvailable() <= 0 || m_buffer.size() >= ReserveLimit;
+    if (m_buffer.size() < SizeLimit)
+        return m_reply->bytesAvailable() <= 0;
+    // Whatever a server sends beyond that is not kept, nor waited for.
+    if (!m_tooLarge) {
+        m_tooLarge = true;
+        QMetaObject::invokeMethod(m_reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    }
+    return true;
 }
 
 void ZelManagerRepositoryUpdater::scheduleRead()
@@ -262,6 +270,10 @@ bool ZelManagerRepositoryUpdater::downloadFailed(QNetworkReply *reply)
         m_errorText = tr("The update was canceled.");
         return true;
     }
+    if (m_tooLarge) {
+        m_errorText = tr("The index %1 is larger than %2 MB.").arg(reply->url().toString()).arg(SizeLimit >> 20);
+        return true;
+    }
     if (reply->error() == QNetworkReply::OperationCanceledError) {
         m_errorText
             = tr("%1 did not answer for %2 seconds.").arg(reply->url().toString()).arg(TransferTimeoutMs / 1000);
@@ -278,10 +290,6 @@ bool ZelManagerRepositoryUpdater::downloadFailed(QNetworkReply *reply)
                           .arg(reply->url().toString())
                           .arg(m_buffer.size())
                           .arg(length.toLongLong());
-        return true;
-    }
-    if (m_buffer.size() >= ReserveLimit) {
-        m_errorText = tr("The index %1 is too large.").arg(reply->url().toString());
         return true;
     }
     return false;

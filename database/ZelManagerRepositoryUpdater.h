@@ -107,6 +107,7 @@ private:
     bool m_finished = false;
     bool m_replyFinished = false;
     bool m_readScheduled = false;
+    bool m_tooLarge = false;
     int m_packageCount = 0;
 };
 
