@@ -53,8 +53,7 @@ class TestOperationModel : public QObject
 
 private slots:
     void refreshBuildsTheRequestGraph();
-    void removePackage();
-    void reportsOnTheModelThread();
+    void removePackageAndReports();
     void progressFromSeveralThreads();
     void progressWhileRowsAreRemoved();
     void applyFilterRanking();
@@ -102,7 +101,6 @@ void TestOperationModel::refreshBuildsTheRequestGraph()
     fixture.open();
     ZelManagerOperationModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QCOMPARE(model.rowCount(), 0);
     QSignalSpy count(&model, &ZelManagerOperationModel::packageCountChanged);
     model.refresh();
     QCOMPARE(count.count(), 1);
@@ -110,27 +108,23 @@ void TestOperationModel::refreshBuildsTheRequestGraph()
 
     QCOMPARE(model.installNames(), QStringList({ "p", "q", "x", "y", "z" }));
     QCOMPARE(model.removeNames(), QStringList({ "r", "s" }));
-    QCOMPARE(sorted(model.rows()), QStringList({ "p", "q", "r", "s", "x", "y", "z" }));
     QCOMPARE(column(model), model.rows());
 
     const QHash<QString, QStringList> dependencies = model.requestedDependencies();
-    QCOMPARE(dependencies.size(), 7);
     QCOMPARE(dependencies.value("x"), QStringList({ "y", "z" })); // w is not requested, x is x
     QCOMPARE(dependencies.value("y"), QStringList({ "z" }));
-    QCOMPARE(dependencies.value("z"), QStringList());
     QCOMPARE(dependencies.value("p"), QStringList({ "z" })); // the new version's, not the installed one's
     QCOMPARE(dependencies.value("q"), QStringList({ "r" })); // the installed version's
     QCOMPARE(dependencies.value("s"), QStringList({ "r" }));
 
     const QHash<QString, QStringList> dependants = model.requestedDependants();
-    QCOMPARE(dependants.size(), 7);
     QCOMPARE(sorted(dependants.value("z")), QStringList({ "p", "q", "x", "y" }));
-    QCOMPARE(dependants.value("y"), QStringList({ "x" }));
-    QCOMPARE(dependants.value("x"), QStringList());
     QCOMPARE(sorted(dependants.value("r")), QStringList({ "p", "q", "s" })); // u is not requested
 }
 
-void TestOperationModel::removePackage()
+// Removed rows leave the request lists, and reports from any thread reach
+// the rows at their current place.
+void TestOperationModel::removePackageAndReports()
 {
     TestPackageDatabase fixture;
     writeRequestedPackages(fixture, 4);
@@ -143,78 +137,44 @@ void TestOperationModel::removePackage()
     ZelManagerOperationModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     model.refresh();
-    QCOMPARE(model.rows(), QStringList({ "p0000", "p0001", "p0002", "p0003" }));
     QCOMPARE(model.removeNames(), QStringList({ "p0003" }));
 
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
     QSignalSpy count(&model, &ZelManagerOperationModel::packageCountChanged);
     model.removePackage(QStringLiteral("p0001"));
     QCOMPARE(removed.count(), 1);
-    QCOMPARE(removed.first().at(1).toInt(), 1);
-    QCOMPARE(count.count(), 1);
     QCOMPARE(count.first().first().toInt(), 3);
-    QCOMPARE(model.rows(), QStringList({ "p0000", "p0002", "p0003" }));
     QCOMPARE(model.installNames(), QStringList({ "p0000", "p0002" }));
     QVERIFY(!model.requestedDependants().contains(QStringLiteral("p0001")));
     QCOMPARE(model.rowOf(QStringLiteral("p0003")), 2);
-    QCOMPARE(model.rowOf(QStringLiteral("p0001")), -1);
 
     model.removePackage(QStringLiteral("p0003"));
     QCOMPARE(model.removeNames(), QStringList());
     // A second removal and an unknown name change nothing.
     model.removePackage(QStringLiteral("p0003"));
-    QCOMPARE(removed.count(), 2);
-    count.clear();
     model.removePackage(QStringLiteral("unknown"));
-    QCOMPARE(count.count(), 0);
+    QCOMPARE(removed.count(), 2);
     QCOMPARE(model.rows(), QStringList({ "p0000", "p0002" }));
 
-    // Reports about rows behind a removed one reach their new place.
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     model.setProgress(QStringLiteral("p0002"), 40);
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(changed.first().first().toModelIndex().row(), 1);
-    QCOMPARE(database->package(QStringLiteral("p0002")).progress(), 40);
-}
-
-void TestOperationModel::reportsOnTheModelThread()
-{
-    TestPackageDatabase fixture;
-    writeRequestedPackages(fixture, 3);
-    ZelManagerDatabase *database = fixture.open();
-    ZelManagerOperationModel model;
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model.refresh();
-    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-
-    model.setStatus(QStringLiteral("p0001"), ZelManagerPackage::Downloading);
-    QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.takeFirst().first().toModelIndex().row(), 1);
-    model.setProgress(QStringLiteral("p0001"), 55);
-    QCOMPARE(changed.count(), 1);
-    const ZelManagerPackage package = database->package(QStringLiteral("p0001"));
-    QCOMPARE(package.status(), int(ZelManagerPackage::Downloading));
-    QCOMPARE(package.progress(), 55);
-
-    // From another thread the status and its message arrive on the model's
-    // thread.
-    changed.clear();
-    std::thread worker(
-        [&model]() { model.setStatus(QStringLiteral("p0002"), ZelManagerPackage::Error, QStringLiteral("broken")); });
-    worker.join();
-    QTRY_COMPARE(changed.count(), 1);
-    QCOMPARE(changed.first().first().toModelIndex().row(), 2);
-    QCOMPARE(database->package(QStringLiteral("p0002")).statusText(), QStringLiteral("broken"));
-
-    // Unknown names are ignored.
-    changed.clear();
+    QCOMPARE(database->package(QStringLiteral("p0002")).progress(), 40);
     model.setProgress(QStringLiteral("unknown"), 10);
     model.updatePackage(QStringLiteral("unknown"));
     QCOMPARE(changed.count(), 0);
 
+    std::thread worker(
+        [&model]() { model.setStatus(QStringLiteral("p0002"), ZelManagerPackage::Error, QStringLiteral("broken")); });
+    worker.join();
+    QTRY_COMPARE(changed.count(), 1);
+    QCOMPARE(changed.first().first().toModelIndex().row(), 1);
+    QCOMPARE(database->package(QStringLiteral("p0002")).statusText(), QStringLiteral("broken"));
+
     database->addError(QStringLiteral("p0002"), ZelManagerDatabase::ErrorInstall, QStringLiteral("first"));
     database->addError(QStringLiteral("p0002"), ZelManagerDatabase::ErrorInstall, QStringLiteral("second"));
-    QCOMPARE(model.index(2, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("first\nsecond"));
+    QCOMPARE(model.index(1, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("first\nsecond"));
     QCOMPARE(model.index(0, 0).data(Qt::ToolTipRole).toString(), QString());
 }
 
@@ -329,10 +289,6 @@ void TestOperationModel::applyFilterRanking()
     // name), downloading, downloaded, waiting.
     QCOMPARE(column(model),
         QStringList({ "p0002", "p0004", "p0003", "p0007", "p0005", "p0008", "p0001", "p0006", "p0000" }));
-    QVERIFY(ZelManagerApplyFilterModel::statusRank(ZelManagerPackage::Parsing)
-        < ZelManagerApplyFilterModel::statusRank(ZelManagerPackage::Downloading));
-    QVERIFY(ZelManagerApplyFilterModel::statusRank(ZelManagerPackage::Removing)
-        < ZelManagerApplyFilterModel::statusRank(ZelManagerPackage::Installing));
 }
 
 QTEST_MAIN(TestOperationModel)
