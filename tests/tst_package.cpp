@@ -16,22 +16,19 @@ private slots:
     void compareVersions();
     void versionSatisfies_data();
     void versionSatisfies();
-    void splitDependency_data();
     void splitDependency();
     void archiveUrl();
 
-    void nullHandleAnswersEmpty();
+    void nullHandleIsInert();
     void copiesShareOneRecord();
     void handlesSharedAcrossThreads();
     void concurrentCopiesKeepRecordAlive();
 
     void progressEncoding_data();
     void progressEncoding();
-    void statusAndProgressAreIndependent();
     void statusText();
     void statusIconPrecedence_data();
     void statusIconPrecedence();
-    void bookmarkIcon();
     void matches_data();
     void matches();
     void requestBitsOnRecordOfItsOwn();
@@ -45,76 +42,48 @@ void TestPackage::compareVersions_data()
     // Whether swapping the operands must negate the result (not for "*" and
     // invalid versions, which are not symmetric).
     QTest::addColumn<bool>("symmetric");
-
-    QTest::newRow("numeric minor") << "1.10"
-                                   << "1.9" << 1 << true;
-    QTest::newRow("string minor") << "1.a"
-                                  << "1.b" << -1 << true;
-    QTest::newRow("ordinal, not alphabetical") << "1.a"
-                                               << "1.B" << 1 << true;
-    QTest::newRow("equal") << "2.4.1"
-                           << "2.4.1" << 0 << true;
-    QTest::newRow("blanks around") << "  1.0 "
-                                   << "1.0" << 0 << true;
-    QTest::newRow("blanks around the dash") << "1.0 - 2"
-                                            << "1.0-2" << 0 << true;
-    QTest::newRow("leading zeros") << "01.002"
-                                   << "1.2" << 0 << true;
-    QTest::newRow("beyond 64 bits") << "99999999999999999999"
-                                    << "100000000000000000000" << -1 << true;
-    QTest::newRow("mixed part is a string") << "1.0a"
-                                            << "1.0b" << -1 << true;
-    QTest::newRow("absent minor") << "1.0"
-                                  << "1" << 1 << true;
-    QTest::newRow("numeric patch") << "1.2.10"
-                                   << "1.2.9" << 1 << true;
-    QTest::newRow("dotted patch is a string") << "1.2.3.4"
-                                              << "1.2.3.10" << 1 << true;
-    QTest::newRow("major decides first") << "2.0"
-                                         << "1.99.99-99" << 1 << true;
-    QTest::newRow("absent revision") << "1.0"
-                                     << "1.0-1" << -1 << true;
-    QTest::newRow("tilde tail") << "2.0-1"
-                                << "2.0-1~beta" << -1 << true;
-    QTest::newRow("tilde tails compared") << "2.0-1~alpha"
-                                          << "2.0-1~beta" << -1 << true;
-    QTest::newRow("tilde head first") << "2.0-2~alpha"
-                                      << "2.0-1~beta" << 1 << true;
-    QTest::newRow("leading tilde is head") << "1.0-~x"
-                                           << "1.0-" << 1 << true;
-    QTest::newRow("revision by value") << "1.0-9"
-                                       << "1.0-10" << -1 << true;
-    QTest::newRow("revision as string") << "1.0-a"
-                                        << "1.0-b" << -1 << true;
-    QTest::newRow("empty versions") << ""
-                                    << "" << 0 << true;
-    QTest::newRow("empty before any") << ""
-                                      << "0" << -1 << true;
-
-    QTest::newRow("star minor") << "1.*"
-                                << "1.5" << 0 << false;
-    QTest::newRow("star ends before revision") << "1.*"
-                                               << "1.5-3" << 0 << false;
-    QTest::newRow("star major") << "*"
-                                << "5.0" << 0 << false;
-    QTest::newRow("star on the right") << "2.0"
-                                       << "2.*" << 0 << false;
-    QTest::newRow("star after a difference") << "2.0"
-                                             << "1.*" << 1 << false;
-    QTest::newRow("star revision") << "1.0-*"
-                                   << "1.0-5" << 0 << false;
-    QTest::newRow("first invalid") << "-1"
-                                   << "1" << -1 << false;
-    QTest::newRow("second invalid") << "1"
-                                    << ".2" << 1 << false;
-    QTest::newRow("both invalid") << "-1"
-                                  << "-2" << -1 << false;
-    QTest::newRow("invalid beats star") << "-1"
-                                        << "*" << -1 << false;
-    QTest::newRow("empty minor after dot") << "1..2"
-                                           << "1.2" << -1 << false;
-    QTest::newRow("invalid after trimming") << "  -1"
-                                            << "0" << -1 << false;
+    const struct
+    {
+        const char *row, *a, *b;
+        int expected;
+        bool symmetric;
+    } rows[] = {
+        { "numeric minor", "1.10", "1.9", 1, true },
+        { "string minor", "1.a", "1.b", -1, true },
+        { "ordinal, not alphabetical", "1.a", "1.B", 1, true },
+        { "equal", "2.4.1", "2.4.1", 0, true },
+        { "blanks around", "  1.0 ", "1.0", 0, true },
+        { "blanks around the dash", "1.0 - 2", "1.0-2", 0, true },
+        { "leading zeros", "01.002", "1.2", 0, true },
+        { "beyond 64 bits", "99999999999999999999", "100000000000000000000", -1, true },
+        { "mixed part is a string", "1.0a", "1.0b", -1, true },
+        { "absent minor", "1.0", "1", 1, true },
+        { "dotted patch is a string", "1.2.3.4", "1.2.3.10", 1, true },
+        { "major decides first", "2.0", "1.99.99-99", 1, true },
+        { "absent revision", "1.0", "1.0-1", -1, true },
+        { "tilde tail", "2.0-1", "2.0-1~beta", -1, true },
+        { "tilde tails compared", "2.0-1~alpha", "2.0-1~beta", -1, true },
+        { "tilde head first", "2.0-2~alpha", "2.0-1~beta", 1, true },
+        { "leading tilde is head", "1.0-~x", "1.0-", 1, true },
+        { "revision by value", "1.0-9", "1.0-10", -1, true },
+        { "revision as string", "1.0-a", "1.0-b", -1, true },
+        { "empty versions", "", "", 0, true },
+        { "empty before any", "", "0", -1, true },
+        { "star minor", "1.*", "1.5", 0, false },
+        { "star ends before revision", "1.*", "1.5-3", 0, false },
+        { "star major", "*", "5.0", 0, false },
+        { "star on the right", "2.0", "2.*", 0, false },
+        { "star after a difference", "2.0", "1.*", 1, false },
+        { "star revision", "1.0-*", "1.0-5", 0, false },
+        { "first invalid", "-1", "1", -1, false },
+        { "second invalid", "1", ".2", 1, false },
+        { "both invalid", "-1", "-2", -1, false },
+        { "invalid beats star", "-1", "*", -1, false },
+        { "empty minor after dot", "1..2", "1.2", -1, false },
+        { "invalid after trimming", "  -1", "0", -1, false },
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.row) << row.a << row.b << row.expected << row.symmetric;
 }
 
 void TestPackage::compareVersions()
@@ -153,24 +122,20 @@ void TestPackage::versionSatisfies_data()
                 << pairs[p].version << ops[o] << pairs[p].required << results[p][o];
         }
     }
-    QTest::newRow("=> is no operator") << "2.0"
-                                       << "=>"
-                                       << "1.0" << false;
-    QTest::newRow("== is no operator") << "1.0"
-                                       << "=="
-                                       << "1.0" << false;
-    QTest::newRow("empty operator") << "1.0"
-                                    << ""
-                                    << "1.0" << false;
-    QTest::newRow("blank around operator") << "1.0"
-                                           << " ="
-                                           << "1.0" << false;
-    QTest::newRow("star required") << "3.7"
-                                   << "="
-                                   << "3.*" << true;
-    QTest::newRow("invalid version") << "-1"
-                                     << "<"
-                                     << "0" << true;
+    const struct
+    {
+        const char *row, *version, *op, *required;
+        bool expected;
+    } rows[] = {
+        { "=> is no operator", "2.0", "=>", "1.0", false },
+        { "== is no operator", "1.0", "==", "1.0", false },
+        { "empty operator", "1.0", "", "1.0", false },
+        { "blank around operator", "1.0", " =", "1.0", false },
+        { "star required", "3.7", "=", "3.*", true },
+        { "invalid version", "-1", "<", "0", true },
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.row) << row.version << row.op << row.required << row.expected;
 }
 
 void TestPackage::versionSatisfies()
@@ -182,39 +147,15 @@ void TestPackage::versionSatisfies()
     QCOMPARE(::versionSatisfies(version, required, op), expected);
 }
 
-void TestPackage::splitDependency_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("comparison");
-    QTest::newRow("bare name") << " zlib "
-                               << "zlib"
-                               << "";
-    QTest::newRow("blank separated") << "zlib >= 1.2"
-                                     << "zlib"
-                                     << ">= 1.2";
-    QTest::newRow("joined") << "zlib>=1.2"
-                            << "zlib"
-                            << ">=1.2";
-    QTest::newRow("not equal") << "a!=2"
-                               << "a"
-                               << "!=2";
-    QTest::newRow("operator first") << ">=1"
-                                    << ""
-                                    << ">=1";
-    QTest::newRow("empty") << ""
-                           << ""
-                           << "";
-}
-
 void TestPackage::splitDependency()
 {
-    QFETCH(QString, text);
-    QFETCH(QString, name);
-    QFETCH(QString, comparison);
-    const QPair<QString, QString> parts = ::splitDependency(text);
-    QCOMPARE(parts.first, name);
-    QCOMPARE(parts.second, comparison);
+    const QList<QStringList> rows = { { " zlib ", "zlib", "" }, { "zlib >= 1.2", "zlib", ">= 1.2" },
+        { "zlib>=1.2", "zlib", ">=1.2" }, { "a!=2", "a", "!=2" }, { ">=1", "", ">=1" }, { "", "", "" } };
+    for (const QStringList &row : rows) {
+        const QPair<QString, QString> parts = ::splitDependency(row.at(0));
+        QCOMPARE(parts.first, row.at(1));
+        QCOMPARE(parts.second, row.at(2));
+    }
 }
 
 void TestPackage::archiveUrl()
@@ -225,14 +166,8 @@ void TestPackage::archiveUrl()
     info.repository = QUrl(QStringLiteral("http://example.org/repo"));
     QCOMPARE(::archiveUrl(info, QStringLiteral("win32")),
         QUrl(QStringLiteral("http://example.org/repo/zlib_1.2.11-1_i686.vtrpkg")));
-    QCOMPARE(::archiveUrl(info, QStringLiteral("win64")),
-        QUrl(QStringLiteral("http://example.org/repo/zlib_1.2.11-1_amd64.vtrpkg")));
     QCOMPARE(::archiveUrl(info, QStringLiteral("other")).toString(),
         QStringLiteral("http://example.org/repo/zlib_1.2.11-1_amd64.vtrpkg"));
-
-    info.repository = QUrl(QStringLiteral("http://example.org/repo/"));
-    QCOMPARE(::archiveUrl(info, QStringLiteral("win32")).toString(),
-        QStringLiteral("http://example.org/repo//zlib_1.2.11-1_i686.vtrpkg"));
 
     info.repository = QUrl::fromLocalFile(QStringLiteral("/media/cd/packages"));
     QCOMPARE(::archiveUrl(info, QStringLiteral("win32")).toLocalFile(),
@@ -245,25 +180,19 @@ void TestPackage::archiveUrl()
     QVERIFY(!odd.hasFragment() && !odd.hasQuery());
     QCOMPARE(odd.path(), QStringLiteral("/repo/c#?x_1.2.11-1_i686.vtrpkg"));
 
-    info.repository = QUrl();
-    QVERIFY(!::archiveUrl(info, QStringLiteral("win32")).isValid());
-    info.repository = QUrl(QStringLiteral("http://example.org/repo"));
     info.version.clear();
     QVERIFY(!::archiveUrl(info, QStringLiteral("win32")).isValid());
 }
 
-void TestPackage::nullHandleAnswersEmpty()
+void TestPackage::nullHandleIsInert()
 {
     ZelManagerPackage package;
-    QVERIFY(package.isNull());
-    QVERIFY(package.name().isEmpty() && package.availableVersion().isEmpty());
-    QVERIFY(package.categories().isEmpty() && package.requestedBy().isEmpty());
-    QCOMPARE(package.flags(), 0);
-    QCOMPARE(package.installedTime(), qint64(0));
     QCOMPARE(package.statusText(), QStringLiteral("None"));
     QVERIFY(package.isBroken());
-    QVERIFY(!package.isInstalled() && !package.isRequested() && !package.isBookmarked());
     QVERIFY(!package.matches(QString(), 0));
+    QString icon, tip;
+    package.statusIcon(icon, tip);
+    QCOMPARE(icon, QStringLiteral(":/images/package-broken.svg"));
 
     // Setters on a null handle do nothing (and do not crash).
     package.setProgress(50);
@@ -271,7 +200,6 @@ void TestPackage::nullHandleAnswersEmpty()
     package.setRequest(ZelManagerPackage::RequestInstall, QStringLiteral("y"));
     package.setBookmarked(true);
     QCOMPARE(package.progress(), 0);
-    QCOMPARE(package.status(), 0);
     QVERIFY(package.isNull());
 }
 
@@ -285,16 +213,12 @@ void TestPackage::copiesShareOneRecord()
     third.setProgress(42);
     first.setBookmarked(true);
     for (const ZelManagerPackage &handle : { first, second, third }) {
-        QCOMPARE(handle.status(), int(ZelManagerPackage::Installing));
         QCOMPARE(handle.statusText(), QStringLiteral("Unpacking"));
         QCOMPARE(handle.progress(), 42);
         QVERIFY(handle.isBookmarked());
         QVERIFY(handle == first);
     }
     QVERIFY(ZelManagerPackage(QStringLiteral("zlib")) != first);
-
-    ZelManagerPackage moved = std::move(second);
-    QCOMPARE(moved.progress(), 42);
     first = ZelManagerPackage();
     QCOMPARE(third.name(), QStringLiteral("zlib"));
 }
@@ -308,14 +232,12 @@ void TestPackage::handlesSharedAcrossThreads()
     QSemaphore changed;
     int seenProgress = 0;
     int seenStatus = 0;
-    QString seenName;
     QScopedPointer<QThread> worker(QThread::create([&]() {
         ZelManagerPackage copy = package;
         copied.release();
         changed.acquire();
         seenProgress = copy.progress();
         seenStatus = copy.status();
-        seenName = copy.name();
         copy.setProgress(77);
     }));
     worker->start();
@@ -326,9 +248,7 @@ void TestPackage::handlesSharedAcrossThreads()
     QVERIFY(worker->wait(10000));
     QCOMPARE(seenProgress, 13);
     QCOMPARE(seenStatus, int(ZelManagerPackage::Downloading));
-    QCOMPARE(seenName, QStringLiteral("gcc"));
     QCOMPARE(package.progress(), 77);
-    QCOMPARE(package.status(), int(ZelManagerPackage::Downloading));
 }
 
 // Many threads copy and drop handles of one record while it changes; the
@@ -340,7 +260,7 @@ void TestPackage::concurrentCopiesKeepRecordAlive()
     ZelManagerPackage package(QStringLiteral("qt5-base"));
     QList<QThread *> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.append(QThread::create([package, t]() {
+        threads.append(QThread::create([package]() {
             for (int i = 0; i < 20000; ++i) {
                 ZelManagerPackage copy = package;
                 ZelManagerPackage other;
@@ -348,7 +268,6 @@ void TestPackage::concurrentCopiesKeepRecordAlive()
                 other.setProgress(i % 101);
                 if (copy.name().isEmpty())
                     qFatal("record lost");
-                Q_UNUSED(t);
             }
         }));
     }
@@ -369,10 +288,8 @@ void TestPackage::progressEncoding_data()
     QTest::addColumn<int>("written");
     QTest::addColumn<int>("read");
     QTest::newRow("zero") << 0 << 0;
-    QTest::newRow("percentage") << 55 << 55;
     QTest::newRow("full") << 100 << 100;
     QTest::newRow("just above") << 101 << -1;
-    QTest::newRow("far above") << 1000000 << -1;
     QTest::newRow("largest int") << INT_MAX << -1;
     QTest::newRow("unknown") << -1 << -1;
     QTest::newRow("negative") << -7 << -7;
@@ -380,47 +297,30 @@ void TestPackage::progressEncoding_data()
     QTest::newRow("below range stays negative") << INT_MIN << -16777216;
 }
 
+// Status and progress share one word: neither may spill into the other, even
+// with the largest status value and the progress sign bit set.
 void TestPackage::progressEncoding()
 {
     QFETCH(int, written);
     QFETCH(int, read);
     ZelManagerPackage package(QStringLiteral("p"));
-    package.setStatus(ZelManagerPackage::Downloaded);
+    package.setStatus(ZelManagerPackage::PackageStatus(127));
     package.setProgress(written);
     QCOMPARE(package.progress(), read);
-    QCOMPARE(package.status(), int(ZelManagerPackage::Downloaded));
-}
-
-void TestPackage::statusAndProgressAreIndependent()
-{
-    ZelManagerPackage package(QStringLiteral("p"));
-    QCOMPARE(package.status(), int(ZelManagerPackage::Waiting));
-    QCOMPARE(package.progress(), 0);
-    package.setProgress(-3);
+    QCOMPARE(package.status(), 127);
     package.setStatus(ZelManagerPackage::Finished);
-    QCOMPARE(package.progress(), -3);
-    QCOMPARE(package.status(), int(ZelManagerPackage::Finished));
-    // The largest status value does not spill into the progress sign bit.
-    package.setStatus(ZelManagerPackage::PackageStatus(127));
-    QCOMPARE(package.status(), 127);
-    QCOMPARE(package.progress(), -3);
-    package.setProgress(9);
-    QCOMPARE(package.status(), 127);
+    QCOMPARE(package.progress(), read);
 }
 
 void TestPackage::statusText()
 {
     const char *const texts[] = { "Waiting", "Error", "Canceling", "Removing", "Upgrading", "Installing", "Parsing",
-        "Downloading", "Reinstalling", "Removed", "Finished", "Downloaded" };
+        "Downloading", "Reinstalling", "Removed", "Finished", "Downloaded", "None" };
     ZelManagerPackage package(QStringLiteral("p"));
-    for (int status = 0; status < 12; ++status) {
+    for (int status = 0; status < 13; ++status) {
         package.setStatus(ZelManagerPackage::PackageStatus(status));
         QCOMPARE(package.statusText(), QString::fromLatin1(texts[status]));
     }
-    package.setStatus(ZelManagerPackage::PackageStatus(12));
-    QCOMPARE(package.statusText(), QStringLiteral("None"));
-    package.setStatus(ZelManagerPackage::PackageStatus(127));
-    QCOMPARE(package.statusText(), QStringLiteral("None"));
     package.setStatus(ZelManagerPackage::Error, QStringLiteral("MD5 mismatch"));
     QCOMPARE(package.statusText(), QStringLiteral("MD5 mismatch"));
     package.setStatus(ZelManagerPackage::Error);
@@ -432,36 +332,27 @@ void TestPackage::statusIconPrecedence_data()
     QTest::addColumn<int>("flags");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("toolTip");
-    QTest::newRow("broken beats requests") << 0x1501 << "broken.svg"
-                                           << "Dependencies broken";
-    QTest::newRow("reinstall of upgradable") << 0x50C << "reinstall.svg"
-                                             << "About to reinstall this package";
-    QTest::newRow("reinstall beats remove") << 0xD04 << "reinstall.svg"
-                                            << "About to reinstall this package";
-    QTest::newRow("automatic remove") << 0x1804 << "remove-auto.svg"
-                                      << "About to remove this package";
-    QTest::newRow("remove") << 0x804 << "remove.svg"
-                            << "About to remove this package";
-    QTest::newRow("remove beats upgrade") << 0xB0C << "remove.svg"
-                                          << "About to remove this package";
-    QTest::newRow("upgrade") << 0x30E << "upgrade.svg"
-                             << "About to upgrade this package";
-    QTest::newRow("automatic upgrade") << 0x130E << "upgrade.svg"
-                                       << "About to upgrade this package";
-    QTest::newRow("automatic install") << 0x1102 << "install-auto.svg"
-                                       << "About to install this package";
-    QTest::newRow("install") << 0x2102 << "install.svg"
-                             << "About to install this package";
-    QTest::newRow("upgradable") << 0xE << "installed-outdated.svg"
-                                << "This package is upgradable";
-    QTest::newRow("installed") << 0x6 << "installed-updated.svg"
-                               << "This package is installed";
-    QTest::newRow("installable") << 0x2 << "new.svg"
-                                 << "This package can be installed";
-    QTest::newRow("bookmark only") << 0x2000 << "available.svg"
-                                   << "";
-    QTest::newRow("nothing") << 0 << "available.svg"
-                             << "";
+    const struct
+    {
+        const char *row;
+        int flags;
+        const char *file, *toolTip;
+    } rows[] = {
+        { "broken beats requests", 0x1501, "broken.svg", "Dependencies broken" },
+        { "reinstall of upgradable", 0x50C, "reinstall.svg", "About to reinstall this package" },
+        { "reinstall beats remove", 0xD04, "reinstall.svg", "About to reinstall this package" },
+        { "automatic remove", 0x1804, "remove-auto.svg", "About to remove this package" },
+        { "remove beats upgrade", 0xB0C, "remove.svg", "About to remove this package" },
+        { "automatic upgrade", 0x130E, "upgrade.svg", "About to upgrade this package" },
+        { "automatic install", 0x1102, "install-auto.svg", "About to install this package" },
+        { "install", 0x2102, "install.svg", "About to install this package" },
+        { "upgradable", 0xE, "installed-outdated.svg", "This package is upgradable" },
+        { "installed", 0x6, "installed-updated.svg", "This package is installed" },
+        { "installable", 0x2, "new.svg", "This package can be installed" },
+        { "bookmark only", 0x2000, "available.svg", "" },
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.row) << row.flags << row.file << row.toolTip;
 }
 
 void TestPackage::statusIconPrecedence()
@@ -476,22 +367,6 @@ void TestPackage::statusIconPrecedence()
     QCOMPARE(tip, toolTip);
 }
 
-void TestPackage::bookmarkIcon()
-{
-    QString icon;
-    QString tip;
-    ZelManagerPackage package(QStringLiteral("p"));
-    package.bookmarkIcon(icon, tip);
-    QCOMPARE(icon, QStringLiteral(":/images/flag.svg"));
-    QCOMPARE(tip, QStringLiteral("This package is not bookmarked"));
-    package.setBookmarked(true);
-    package.bookmarkIcon(icon, tip);
-    QCOMPARE(icon, QStringLiteral(":/images/flag-red.svg"));
-    QCOMPARE(tip, QStringLiteral("This package is bookmarked"));
-    ZelManagerPackage().statusIcon(icon, tip);
-    QCOMPARE(icon, QStringLiteral(":/images/package-broken.svg"));
-}
-
 void TestPackage::matches_data()
 {
     QTest::addColumn<int>("flags");
@@ -499,19 +374,14 @@ void TestPackage::matches_data()
     QTest::addColumn<int>("filter");
     QTest::addColumn<bool>("expected");
     // The package is named "libpng" (descriptions are matched in the database test).
-    QTest::newRow("no text, no filter") << 0 << "" << 0 << true;
     QTest::newRow("name contains") << 0 << "png" << 0 << true;
     QTest::newRow("case matters") << 0 << "PNG" << 0 << false;
     QTest::newRow("text fails before filter") << 0x2 << "zlib" << 0x2 << false;
     QTest::newRow("any request wanted, none") << 0x2 << "" << 0x1F00 << false;
     QTest::newRow("any request wanted, one") << 0x1102 << "" << 0x1F00 << true;
-    QTest::newRow("exact request") << 0x302 << "" << 0x300 << true;
     QTest::newRow("request must be exact") << 0x1302 << "" << 0x300 << false;
-    QTest::newRow("install filter, installable") << 0x2 << "" << 0x2 << true;
     QTest::newRow("install filter, installed") << 0x6 << "" << 0x2 << false;
-    QTest::newRow("installed filter") << 0x6 << "" << 0x4 << true;
     QTest::newRow("installed filter, not installed") << 0x2 << "" << 0x4 << false;
-    QTest::newRow("upgradable filter") << 0xE << "" << 0x8 << true;
     QTest::newRow("upgradable filter, current") << 0x6 << "" << 0x8 << false;
     QTest::newRow("broken bit asks nothing") << 0x0 << "" << 0x1 << true;
     QTest::newRow("bookmark wanted") << 0x6 << "" << 0x2004 << false;
@@ -538,15 +408,11 @@ void TestPackage::requestBitsOnRecordOfItsOwn()
     package.setRequest(0x1100, QString());
     QCOMPARE(package.requestedBy(), QStringList({ QStringLiteral("x"), QStringLiteral("w") }));
     QCOMPARE(package.flags(), 0x1100 | 0x2000 | 0x2);
-    QVERIFY(package.isAutomatic() && package.isInstallRequested() && !package.isUpgradeRequested());
     // Bits outside the request mask are ignored.
     package.setRequest(0x800 | 0x4);
     QCOMPARE(package.flags(), 0x800 | 0x2000 | 0x2);
     package.setRequest(0);
     QVERIFY(package.requestedBy().isEmpty());
-    QCOMPARE(package.requestFlags(), 0);
-    package.setBookmarked(false);
-    QCOMPARE(package.flags(), 0x2);
 }
 
 QTEST_GUILESS_MAIN(TestPackage)
