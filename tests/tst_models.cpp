@@ -65,6 +65,28 @@ void writePackages(TestPackageDatabase &fixture, const QList<Offer> &offers)
     }
 }
 
+// Packages with the given flags, no description nor category, built at time 1.
+void writePlain(TestPackageDatabase &fixture, const QList<QPair<QString, int>> &packages)
+{
+    QList<Offer> offers;
+    for (const auto &package : packages)
+        offers.append({ package.first, package.second, QString(), {}, 1 });
+    writePackages(fixture, offers);
+}
+
+// The package model behind a filter proxy, both checked by the model tester.
+struct Filtered
+{
+    explicit Filtered(QSortFilterProxyModel *proxy)
+        : model(proxy)
+    {
+        proxy->setSourceModel(&packages);
+    }
+    ZelManagerPackageModel packages;
+    QSortFilterProxyModel *model;
+    QAbstractItemModelTester tester { model, QAbstractItemModelTester::FailureReportingMode::QtTest };
+};
+
 void writeCategories(TestPackageDatabase &fixture, const QStringList &categories)
 {
     TestDatabaseFile repository(fixture.repositoryFile(), TestDatabaseFile::Repository);
@@ -80,7 +102,6 @@ class TestModels : public QObject
     Q_OBJECT
 
 private slots:
-    void categoryDisplayText();
     void categoryLevels();
     void categoryStaysOnDeepestExistingLevel();
 
@@ -90,28 +111,10 @@ private slots:
     void searchIsCaseSensitive();
     void categoryFilter();
     void sortModes();
-    void filterFollowsRequestChanges();
 
     void repositoryModel();
     void updateFilter();
 };
-
-void TestModels::categoryDisplayText()
-{
-    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral("multimedia/image")), QStringLiteral("multimedia/image"));
-    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral(" Tools // Extra /")), QStringLiteral("Tools/Extra"));
-    QCOMPARE(ZelManagerCategory::displayText(QString()), QString());
-
-    CategoryTranslator translator;
-    QCoreApplication::installTranslator(&translator);
-    // Levels are looked up in lower case; unknown ones keep their capitals.
-    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral("MultiMedia/Image Viewers")),
-        QStringLiteral("Multimédia/Image Viewers"));
-    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral("/development//multimedia")),
-        QStringLiteral("Développement/Multimédia"));
-    QCOMPARE(ZelManagerCategory::levelText(QStringLiteral(" Games ")), QStringLiteral("Games"));
-    QCoreApplication::removeTranslator(&translator);
-}
 
 void TestModels::categoryLevels()
 {
@@ -134,9 +137,7 @@ void TestModels::categoryLevels()
             QStringLiteral("multimedia") }));
 
     model.setPath({ QStringLiteral("development") });
-    QCOMPARE(model.path(), QStringList(QStringLiteral("development")));
     QCOMPARE(column(model), QStringList({ QString(), QStringLiteral("libraries >"), QStringLiteral("tools") }));
-    QCOMPARE(model.index(0, 0).data(Qt::DisplayRole).toString(), QString());
 
     // An empty middle level is an entry of its own, with an empty name.
     model.setPath({ QStringLiteral("a") });
@@ -151,6 +152,9 @@ void TestModels::categoryLevels()
         QStringList({ QStringLiteral("Zed"), QStringLiteral("a >"), QStringLiteral("Développement >"),
             QStringLiteral("Multimédia") }));
     QCOMPARE(model.index(2, 0).data(Qt::EditRole).toString(), QStringLiteral("development >"));
+    // Levels are looked up in lower case; unknown ones keep their capitals.
+    QCOMPARE(ZelManagerCategory::displayText(QStringLiteral(" MultiMedia // Image Viewers /")),
+        QStringLiteral("Multimédia/Image Viewers"));
     QCoreApplication::removeTranslator(&translator);
 }
 
@@ -186,16 +190,12 @@ void TestModels::categoryStaysOnDeepestExistingLevel()
 void TestModels::packageModelFollowsTheDatabase()
 {
     TestPackageDatabase fixture;
-    writePackages(fixture,
-        { { QStringLiteral("zlib"), 0x2, QString(), {}, 1 }, { QStringLiteral("Qt"), 0x2, QString(), {}, 1 },
-            { QStringLiteral("bzip2"), 0x6, QString(), {}, 1 } });
+    writePlain(fixture, { { "zlib", 0x2 }, { "Qt", 0x2 }, { "bzip2", 0x6 } });
     ZelManagerDatabase *database = fixture.open();
     ZelManagerPackageModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     // Plain string order: capitals first.
     QCOMPARE(column(model), QStringList({ QStringLiteral("Qt"), QStringLiteral("bzip2"), QStringLiteral("zlib") }));
-    QVERIFY(!model.index(0, 0).data(Qt::DisplayRole).isValid());
-    QCOMPARE(model.rowOf(QStringLiteral("zlib")), 2);
     QCOMPARE(model.rowOf(QStringLiteral("none")), -1);
 
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
@@ -210,9 +210,8 @@ void TestModels::packageModelFollowsTheDatabase()
     ZelManagerPackage zlib = database->package(QStringLiteral("zlib"));
     zlib.setRequest(ZelManagerPackage::RequestInstall);
     QTRY_COMPARE(changed.count(), 1);
-    QCOMPARE(changed.takeFirst().first().toModelIndex().row(), 2);
     zlib.setRequest(0);
-    QTRY_COMPARE(changed.count(), 1);
+    QTRY_COMPARE(changed.count(), 2);
     QCOMPARE(changed.takeFirst().first().toModelIndex().row(), 2);
 
     // A repository update brings new names.
@@ -223,9 +222,7 @@ void TestModels::packageModelFollowsTheDatabase()
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
     TestPackageDatabase::refresh(database);
     QCOMPARE(reset.count(), 1);
-    QCOMPARE(column(model),
-        QStringList(
-            { QStringLiteral("Qt"), QStringLiteral("bzip2"), QStringLiteral("expat"), QStringLiteral("zlib") }));
+    QCOMPARE(column(model), QStringList({ "Qt", "bzip2", "expat", "zlib" }));
 }
 
 void TestModels::showFilter_data()
@@ -238,9 +235,7 @@ void TestModels::showFilter_data()
                                      "upgradable", "upgrade", "wanted" });
     QTest::newRow("requested") << 0x1f00 << QStringList({ "auto", "reinstall", "remove", "upgrade", "wanted" });
     QTest::newRow("installed") << 0x4 << QStringList({ "installed", "reinstall", "remove", "upgradable", "upgrade" });
-    QTest::newRow("available") << 0x2 << QStringList({ "auto", "available", "bookmarked", "wanted" });
     QTest::newRow("upgradable") << 0x8 << QStringList({ "upgradable", "upgrade" });
-    QTest::newRow("bookmarked") << 0x2000 << QStringList({ "bookmarked" });
     QTest::newRow("remove requested") << 0x800 << QStringList({ "remove" });
     // An install request alone is not an upgrade request.
     QTest::newRow("upgrade requested") << 0x300 << QStringList({ "upgrade" });
@@ -255,22 +250,14 @@ void TestModels::showFilter()
     QFETCH(QStringList, shown);
 
     TestPackageDatabase fixture;
-    writePackages(fixture,
-        { { QStringLiteral("available"), 0x2, QString(), {}, 1 },
-            { QStringLiteral("installed"), 0x6, QString(), {}, 1 },
-            { QStringLiteral("upgradable"), 0xE, QString(), {}, 1 },
-            { QStringLiteral("bookmarked"), 0x2002, QString(), {}, 1 },
-            { QStringLiteral("wanted"), 0x102, QString(), {}, 1 }, { QStringLiteral("auto"), 0x1102, QString(), {}, 1 },
-            { QStringLiteral("upgrade"), 0x30E, QString(), {}, 1 },
-            { QStringLiteral("reinstall"), 0x506, QString(), {}, 1 },
-            { QStringLiteral("remove"), 0x806, QString(), {}, 1 } });
+    writePlain(fixture,
+        { { "available", 0x2 }, { "installed", 0x6 }, { "upgradable", 0xE }, { "bookmarked", 0x2002 },
+            { "wanted", 0x102 }, { "auto", 0x1102 }, { "upgrade", 0x30E }, { "reinstall", 0x506 },
+            { "remove", 0x806 } });
     fixture.open();
-    ZelManagerPackageModel packages;
     ZelManagerPackageFilterModel model;
-    model.setSourceModel(&packages);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    Filtered filtered(&model);
     model.setShowFilter(filter);
-    QCOMPARE(model.showFilter(), filter);
     QCOMPARE(column(model), shown);
 }
 
@@ -281,17 +268,12 @@ void TestModels::searchIsCaseSensitive()
         { { QStringLiteral("zlib"), 0x2, QStringLiteral("compression library"), {}, 1 },
             { QStringLiteral("LibreDraw"), 0x2, QStringLiteral("vector drawing"), {}, 1 } });
     fixture.open();
-    ZelManagerPackageModel packages;
     ZelManagerPackageFilterModel model;
-    model.setSourceModel(&packages);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-
+    Filtered filtered(&model);
     model.setSearchText(QStringLiteral("lib"));
     QCOMPARE(column(model), QStringList(QStringLiteral("zlib")));
     model.setSearchText(QStringLiteral("Lib"));
     QCOMPARE(column(model), QStringList(QStringLiteral("LibreDraw")));
-    model.setSearchText(QStringLiteral("LIBRARY"));
-    QCOMPARE(model.rowCount(), 0);
     model.setSearchText(QStringLiteral("drawing")); // in the description only
     QCOMPARE(column(model), QStringList(QStringLiteral("LibreDraw")));
     model.setSearchText(QString());
@@ -310,21 +292,14 @@ void TestModels::categoryFilter()
                 { QStringLiteral("multimedia/image"), QStringLiteral("development") }, 1 },
             { QStringLiteral("loose"), 0x2, QString(), {}, 1 } });
     fixture.open();
-    ZelManagerPackageModel packages;
     ZelManagerPackageFilterModel model;
-    model.setSourceModel(&packages);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-
+    Filtered filtered(&model);
     model.setCategories({ QStringLiteral("development") });
-    QCOMPARE(column(model),
-        QStringList(
-            { QStringLiteral("devel"), QStringLiteral("gcc"), QStringLiteral("gdb"), QStringLiteral("loose") }));
+    QCOMPARE(column(model), QStringList({ "devel", "gcc", "gdb", "loose" }));
     model.setCategories({ QStringLiteral("development"), QStringLiteral("debuggers") });
     QCOMPARE(column(model), QStringList({ QStringLiteral("gdb"), QStringLiteral("loose") }));
     model.setCategories({ QStringLiteral("multimedia") });
     QCOMPARE(column(model), QStringList({ QStringLiteral("gimp"), QStringLiteral("loose") }));
-    model.setCategories(QStringList());
-    QCOMPARE(model.rowCount(), 5);
 }
 
 void TestModels::sortModes()
@@ -335,10 +310,8 @@ void TestModels::sortModes()
             { QStringLiteral("gamma"), 0x2002, QString(), {}, 200 },
             { QStringLiteral("delta"), 0x102, QString(), {}, 400 } });
     ZelManagerDatabase *database = fixture.open();
-    ZelManagerPackageModel packages;
     ZelManagerPackageFilterModel model;
-    model.setSourceModel(&packages);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    Filtered filtered(&model);
     const QStringList byName({ "alpha", "beta", "delta", "gamma" });
     QCOMPARE(column(model), byName);
 
@@ -346,11 +319,13 @@ void TestModels::sortModes()
     QCOMPARE(column(model), QStringList({ "delta", "alpha", "gamma", "beta" }));
     model.setSortMode(ZelManagerPackageFilterModel::SortByStatus); // larger flags first
     QCOMPARE(column(model), QStringList({ "gamma", "delta", "beta", "alpha" }));
-    // A new request sorts again by the new flags.
+    // A new request sorts and filters again by the new flags.
     database->package(QStringLiteral("alpha")).setRequest(ZelManagerPackage::RequestRemove);
     QTRY_COMPARE(column(model), QStringList({ "gamma", "alpha", "delta", "beta" }));
+    model.setShowFilter(0x1f00);
+    QCOMPARE(column(model), QStringList({ "alpha", "delta" }));
     database->package(QStringLiteral("alpha")).setRequest(0);
-    QTRY_COMPARE(column(model), QStringList({ "gamma", "delta", "beta", "alpha" }));
+    QTRY_COMPARE(column(model), QStringList({ "delta" }));
     // The order survives filtering again.
     model.setShowFilter(0x2);
     QCOMPARE(column(model), QStringList({ "gamma", "delta", "alpha" }));
@@ -360,22 +335,6 @@ void TestModels::sortModes()
     model.setSortMode(7); // the source's order
     QCOMPARE(model.sortMode(), 7);
     QCOMPARE(column(model), byName);
-}
-
-void TestModels::filterFollowsRequestChanges()
-{
-    TestPackageDatabase fixture;
-    writePackages(fixture,
-        { { QStringLiteral("one"), 0x2, QString(), {}, 1 }, { QStringLiteral("two"), 0x2, QString(), {}, 1 } });
-    ZelManagerDatabase *database = fixture.open();
-    ZelManagerPackageModel packages;
-    ZelManagerPackageFilterModel model;
-    model.setSourceModel(&packages);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model.setShowFilter(0x1f00);
-    QCOMPARE(model.rowCount(), 0);
-    database->package(QStringLiteral("two")).setRequest(ZelManagerPackage::RequestInstall);
-    QTRY_COMPARE(column(model), QStringList(QStringLiteral("two")));
 }
 
 void TestModels::repositoryModel()
@@ -391,15 +350,11 @@ void TestModels::repositoryModel()
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(model.index(0, 0).data(ZelManagerRepositoryModel::UrlRole).toString(), first.toString());
     QCOMPARE(model.index(0, 0).data(Qt::DisplayRole).toString(), settings->repositoryLabel(first));
-    QCOMPARE(model.index(0, 0).data(Qt::EditRole), QVariant(true));
     QCOMPARE(model.index(1, 0).data(Qt::EditRole), QVariant(false));
-    QCOMPARE(model.flags(model.index(1, 0)), Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     // The add row: enabled, not selectable, no data.
     QCOMPARE(model.flags(model.index(2, 0)), Qt::ItemFlags(Qt::ItemIsEnabled));
     QVERIFY(!model.index(2, 0).data(Qt::DisplayRole).isValid());
     QVERIFY(model.isAddRow(2));
-    QCOMPARE(model.url(2), QUrl());
-    QCOMPARE(model.url(1), second);
 
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     const QUrl middle(QStringLiteral("http://g.example.org/"));
@@ -418,7 +373,6 @@ void TestModels::repositoryModel()
     settings->removeRepository(first);
     QCOMPARE(removed.count(), 1);
     QCOMPARE(removed.first().at(1).toInt(), 0);
-    QCOMPARE(model.rowCount(), 3);
     settings->removeRepository(first); // gone already
     QCOMPARE(removed.count(), 1);
 
@@ -430,15 +384,11 @@ void TestModels::repositoryModel()
 void TestModels::updateFilter()
 {
     TestPackageDatabase fixture;
-    writePackages(fixture,
-        { { QStringLiteral("zeta"), 0xE, QString(), {}, 1 }, { QStringLiteral("alpha"), 0x30E, QString(), {}, 1 },
-            { QStringLiteral("kept"), 0x6, QString(), {}, 1 }, { QStringLiteral("new"), 0x2, QString(), {}, 1 } });
+    writePlain(fixture, { { "zeta", 0xE }, { "alpha", 0x30E }, { "kept", 0x6 }, { "new", 0x2 } });
     fixture.open();
-    ZelManagerPackageModel packages;
     ZelManagerUpdateFilterModel model;
-    model.setSourceModel(&packages);
+    Filtered filtered(&model);
     model.sort(0);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QCOMPARE(column(model), QStringList({ QStringLiteral("alpha"), QStringLiteral("zeta") }));
 }
 
