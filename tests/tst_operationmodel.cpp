@@ -69,34 +69,28 @@ void TestOperationModel::refreshBuildsTheRequestGraph()
     {
         TestDatabaseFile repository(fixture.repositoryFile(), TestDatabaseFile::Repository);
         const QString win32 = QStringLiteral("win32");
-        repository.addRepositoryFile(QStringLiteral("x"), QStringLiteral("1.0"), win32, 1, QString(),
-            { QStringLiteral("y >= 1.0"), QStringLiteral("z"), QStringLiteral("w"), QStringLiteral("x") });
-        repository.addRepositoryFile(
-            QStringLiteral("y"), QStringLiteral("1.0"), win32, 1, QString(), { QStringLiteral("z<2") });
-        repository.addRepositoryFile(QStringLiteral("z"), QStringLiteral("1.0"), win32, 1);
-        repository.addRepositoryFile(QStringLiteral("w"), QStringLiteral("1.0"), win32, 1);
-        repository.addRepositoryFile(
-            QStringLiteral("p"), QStringLiteral("2.0"), win32, 1, QString(), { QStringLiteral("z") });
-        repository.addRepositoryFile(
-            QStringLiteral("q"), QStringLiteral("1.0"), win32, 1, QString(), { QStringLiteral("z") });
+        repository.addRepositoryFile("x", "1.0", win32, 1, QString(), { "y >= 1.0", "z", "w", "x" });
+        repository.addRepositoryFile("y", "1.0", win32, 1, QString(), { "z<2" });
+        repository.addRepositoryFile("z", "1.0", win32, 1);
+        repository.addRepositoryFile("w", "1.0", win32, 1);
+        repository.addRepositoryFile("p", "2.0", win32, 1, QString(), { "z" });
+        repository.addRepositoryFile("q", "1.0", win32, 1, QString(), { "z" });
 
         TestDatabaseFile status(fixture.statusFile(), TestDatabaseFile::Status);
-        status.addStatus(QStringLiteral("x"), 0x102);
-        status.addStatus(QStringLiteral("y"), 0x1102, QStringLiteral("x"));
-        status.addStatus(QStringLiteral("z"), 0x1102, QStringLiteral("x"));
-        status.addStatus(QStringLiteral("w"), 0x6);
-        status.addStatus(QStringLiteral("p"), 0x30E);
-        status.addStatus(QStringLiteral("q"), 0x506);
-        status.addStatus(QStringLiteral("r"), 0x804);
-        status.addStatus(QStringLiteral("s"), 0x1804, QStringLiteral("r"));
-        status.addStatus(QStringLiteral("u"), 0x4);
+        const struct
+        {
+            const char *name;
+            int flags;
+            const char *requested;
+        } states[] = { { "x", 0x102, "" }, { "y", 0x1102, "x" }, { "z", 0x1102, "x" }, { "w", 0x6, "" },
+            { "p", 0x30E, "" }, { "q", 0x506, "" }, { "r", 0x804, "" }, { "s", 0x1804, "r" }, { "u", 0x4, "" } };
+        for (const auto &state : states)
+            status.addStatus(state.name, state.flags, state.requested);
         for (const char *name : { "w", "p", "q", "r", "s", "u" })
             status.addInstalled(QString::fromLatin1(name), QStringLiteral("1.0"), 1);
-        const QString insert = QStringLiteral("INSERT INTO dependencies VALUES(?,?,?);");
-        status.exec(insert, { QStringLiteral("p"), QStringLiteral("r"), QString() });
-        status.exec(insert, { QStringLiteral("q"), QStringLiteral("r"), QStringLiteral(">= 1.0") });
-        status.exec(insert, { QStringLiteral("s"), QStringLiteral("r"), QString() });
-        status.exec(insert, { QStringLiteral("u"), QStringLiteral("r"), QString() });
+        for (const char *name : { "p", "q", "s", "u" })
+            status.exec(QStringLiteral("INSERT INTO dependencies VALUES(?,'r',?);"),
+                { QString::fromLatin1(name), name[0] == 'q' ? QStringLiteral(">= 1.0") : QString() });
     }
     fixture.open();
     ZelManagerOperationModel model;
