@@ -1,4 +1,4 @@
-#include "TestSandbox.h"
+#include "TestTriggerSandbox.h"
 #include "WindowsSupport.h"
 #include "ZelManagerSettings.h"
 #include "ZelManagerTrigger.h"
@@ -83,18 +83,8 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_sandbox.reset(new TestSandbox);
-        ZelManagerSettings::instance()->setInstallPath(m_sandbox->installPath());
-        createTriggers();
-    }
-    void cleanup()
-    {
-        destroyTriggers();
-        ZelManagerSettings::cleanup();
-        m_sandbox.reset();
-    }
+    void init() { m_sandbox.reset(new TestTriggerSandbox); }
+    void cleanup() { m_sandbox.reset(); }
 
     void dirFileIsRebuilt()
     {
@@ -269,7 +259,7 @@ private slots:
     }
 
 private:
-    QScopedPointer<TestSandbox> m_sandbox;
+    QScopedPointer<TestTriggerSandbox> m_sandbox;
 };
 
 QTEST_MAIN(TestIndexTriggers)

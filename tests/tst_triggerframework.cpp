@@ -1,4 +1,4 @@
-#include "TestSandbox.h"
+#include "TestTriggerSandbox.h"
 #include "ZelManagerSettings.h"
 #include "ZelManagerTrigger.h"
 
@@ -11,18 +11,8 @@ class TestTriggerFramework : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_sandbox.reset(new TestSandbox);
-        ZelManagerSettings::instance()->setInstallPath(m_sandbox->installPath());
-        createTriggers();
-    }
-    void cleanup()
-    {
-        destroyTriggers();
-        ZelManagerSettings::cleanup();
-        m_sandbox.reset();
-    }
+    void init() { m_sandbox.reset(new TestTriggerSandbox); }
+    void cleanup() { m_sandbox.reset(); }
 
     void pathsAreClassified_data()
     {
@@ -103,7 +93,7 @@ private slots:
     }
 
 private:
-    QScopedPointer<TestSandbox> m_sandbox;
+    QScopedPointer<TestTriggerSandbox> m_sandbox;
 };
 
 QTEST_MAIN(TestTriggerFramework)

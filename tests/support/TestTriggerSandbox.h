@@ -1,0 +1,15 @@
+#ifndef TESTTRIGGERSANDBOX_H
+#define TESTTRIGGERSANDBOX_H
+
+#include "TestSandbox.h"
+
+// A sandbox whose installation folder exists and whose triggers are created;
+// the triggers and the settings go before the folder does.
+class TestTriggerSandbox : public TestSandbox
+{
+public:
+    TestTriggerSandbox();
+    ~TestTriggerSandbox();
+};
+
+#endif // TESTTRIGGERSANDBOX_H
