@@ -132,8 +132,6 @@ void TestInstaller::fixPaths_data()
         << QByteArray("/build/prefix/root/caf\xc3\xa9/\xff\x80x\n") << "/vp/w/caf\xc3\xa9/\xff\x80x" + spaces + "\n";
     QTest::newRow("two on one line") << QByteArray("/build/prefix/root/a:/build/prefix/root/b\n")
                                      << "/vp/w/a:/vp/w/b" + spaces + spaces + "\n";
-    QTest::newRow("two lines") << QByteArray("/build/prefix/root/a\n/build/prefix/root/b\n")
-                               << "/vp/w/a" + spaces + "\n/vp/w/b" + spaces + "\n";
     QTest::newRow("partial prefix") << QByteArray("x /build/prefix/roo") << QByteArray("x /build/prefix/roo");
     QTest::newRow("none") << QByteArray("nothing to see\n") << QByteArray("nothing to see\n");
     QTest::newRow("empty") << QByteArray() << QByteArray();
@@ -219,7 +217,6 @@ void TestInstaller::streamMatchesWholeData()
     }
     big = "\n" + OldPrefix + big + "\n" + big.left(1024 * 1024 - 7) + OldPrefix + "/tail";
     QCOMPARE(streamed(big, { 40960 }), fixed(big));
-    QCOMPARE(streamed(big, { 40960 }, false), big);
     QCOMPARE(streamed(big, { 5 * 1024 * 1024 }, false), big);
 
     int calls = 0;
@@ -236,11 +233,6 @@ void TestInstaller::gzipOfIncompressibleData()
     QVERIFY(ZelManagerPackageInstaller::gzipCompress(noise, QStringLiteral("noise.info"), &compressed));
     QVERIFY(compressed.size() > noise.size());
     QCOMPARE(gunzip(compressed), noise);
-
-    const QByteArray text = QByteArray("This is the manual.\n").repeated(1000);
-    QVERIFY(ZelManagerPackageInstaller::gzipCompress(text, QStringLiteral("m.info"), &compressed));
-    QVERIFY(compressed.size() < text.size() / 10);
-    QCOMPARE(gunzip(compressed), text);
 
     QVERIFY(ZelManagerPackageInstaller::gzipCompress(QByteArray(), QStringLiteral("e.info"), &compressed));
     QVERIFY(!compressed.isEmpty());
