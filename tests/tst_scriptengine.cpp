@@ -127,9 +127,6 @@ private slots:
         QVERIFY(!exists(QStringLiteral("share/doc/keep.md")));
         QVERIFY(!exists(QStringLiteral("share/doc/deep/c.txt")));
         QVERIFY(errors().isEmpty());
-
-        QVERIFY(!run(QStringLiteral("remove()")));
-        QCOMPARE(descriptions(), QStringList(QStringLiteral("remove: needs 1 or more arguments")));
     }
 
     void copyIntoFoldersAndOntoPaths()
@@ -161,8 +158,6 @@ private slots:
 
         QVERIFY(!run(QStringLiteral("copy('bin/a.dll', '*')")));
         QCOMPARE(descriptions().last(), QStringLiteral("copy: target folder invalid: %1/*").arg(target()));
-        QVERIFY(!run(QStringLiteral("copy('bin/a.dll')")));
-        QCOMPARE(descriptions().last(), QStringLiteral("copy: needs 2 or more arguments"));
     }
 
     void moveChecksItsTarget()
@@ -192,12 +187,10 @@ private slots:
 
         QVERIFY(!run(QStringLiteral("move('share/*.none', 'doc')")));
         QVERIFY(!run(QStringLiteral("move('doc/one.txt', '*')")));
-        QVERIFY(!run(QStringLiteral("move('doc/one.txt')")));
         QCOMPARE(descriptions(),
             QStringList({ QStringLiteral("move: target must be folder for multiple sources"),
                 QStringLiteral("move: target must be folder for multiple sources"),
-                QStringLiteral("move: source file invalid"), QStringLiteral("move: target invalid"),
-                QStringLiteral("move: needs 2 arguments") }));
+                QStringLiteral("move: source file invalid"), QStringLiteral("move: target invalid") }));
     }
 
     void renameFailures()
@@ -276,8 +269,6 @@ private slots:
         QCOMPARE(descriptions().last(), QStringLiteral("exec: can not start program %1").arg(path("bin/none.sh")));
         QVERIFY(!run(QStringLiteral("exec('bin/*.none')")));
         QCOMPARE(descriptions().last(), QStringLiteral("exec: program path invalid: %1/bin/*.none").arg(target()));
-        QVERIFY(!run(QStringLiteral("exec()")));
-        QCOMPARE(descriptions().last(), QStringLiteral("exec: needs 1 or more arguments"));
     }
 
     void execWorkingFolderAndArguments()
@@ -317,12 +308,7 @@ private slots:
         QVERIFY(run(QStringLiteral("addenvpath('/opt/tools'); rmenvpath('bin')")));
         QCOMPARE(registryValue(HostRegistryKey::LocalMachine, MachineEnvironmentKey, QStringLiteral("Path")),
             QStringLiteral("/opt/tools"));
-        QVERIFY(!run(QStringLiteral("setenv('A')")));
-        QVERIFY(!run(QStringLiteral("rmenvpath()")));
-        QCOMPARE(descriptions(),
-            QStringList(
-                { QStringLiteral("setenv: needs 2 arguments"), QStringLiteral("rmenvpath: needs 1 argument") }));
-        QVERIFY(errors().size() == 2);
+        QVERIFY(errors().isEmpty());
     }
 
     void setenvFallsBackToTheUser()
@@ -366,12 +352,7 @@ private slots:
 
         // Shortcuts stay below their folders.
         QVERIFY(!run(QStringLiteral("rmdesktoplnk('../x.lnk')")));
-        QVERIFY(!run(QStringLiteral("adddesktoplnk('Tool.lnk')")));
-        QVERIFY(!run(QStringLiteral("addmenulnk('Tool.lnk')")));
-        QCOMPARE(descriptions(),
-            QStringList({ QStringLiteral("rmdesktoplnk: link path invalid: ../x.lnk"),
-                QStringLiteral("adddesktoplnk: needs 2 arguments"),
-                QStringLiteral("addmenulnk: needs 2 or more arguments") }));
+        QCOMPARE(descriptions(), QStringList(QStringLiteral("rmdesktoplnk: link path invalid: ../x.lnk")));
     }
 
     void runawayScriptIsStopped()
