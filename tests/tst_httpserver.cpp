@@ -3,7 +3,6 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -61,21 +60,14 @@ private:
         return response;
     }
 
-    static QByteArray randomBytes(int size)
-    {
-        QByteArray data(size, Qt::Uninitialized);
-        QRandomGenerator random(size);
-        for (char &byte : data)
-            byte = char(random.bounded(256));
-        return data;
-    }
-
 private slots:
     void init()
     {
         m_sandbox.reset(new TestSandbox);
         m_root = m_sandbox->path() + QStringLiteral("/served");
-        m_data = randomBytes(300000);
+        m_data.resize(300000);
+        for (int i = 0; i < m_data.size(); ++i)
+            m_data[i] = char(i * 7 % 251);
         QVERIFY(TestSandbox::writeFile(m_root + QStringLiteral("/repo/x.vtrpkg"), m_data));
         QVERIFY(TestSandbox::writeFile(m_sandbox->path() + QStringLiteral("/secret.txt"), "secret"));
         QVERIFY(m_server.start(m_root));
