@@ -199,10 +199,10 @@ private slots:
 // a depends on b, both marked; c shares a folder with them and stays.
 void TestRemover::dependantsFirstAndEmptiedFolders()
 {
-    Package a = loggedPackage(QStringLiteral("a"),
+    Package a = package(QStringLiteral("a"),
         { "bin/a.exe", "lib/shared/a.dll", "share/doc/a/readme.txt", "share/doc/a/deep/er/x" }, { "b" });
     a.files["share/doc/a/readme.txt"] = false;
-    const Package b = loggedPackage(QStringLiteral("b"), { "bin/b.exe", "lib/shared/b.dll", "share/doc/b/x.txt" });
+    const Package b = package(QStringLiteral("b"), { "bin/b.exe", "lib/shared/b.dll", "share/doc/b/x.txt" });
     Package c = package(QStringLiteral("c"), { "lib/shared/c.dll" });
     c.flags = 0x4;
     install({ a, b, c });
@@ -216,17 +216,11 @@ void TestRemover::dependantsFirstAndEmptiedFolders()
     QVERIFY(run.ok);
     QVERIFY(!run.manager->isBusy());
     QCOMPARE(run.context.running, 0);
-
-    QCOMPARE(log(), QStringLiteral("a prerm\na postrm\nb prerm\nb postrm\n"));
-    for (const char *gone : { "bin", "share/doc", "share", "lib/shared/a.dll", "lib/shared/b.dll" })
-        QVERIFY2(!exists(QLatin1String(gone)), gone);
-    QVERIFY(exists(QStringLiteral("lib/shared/c.dll")));
+    // Order, emptied and shared folders and the file records are the
+    // apply-remove-dependant scenario's part.
+    QVERIFY(!exists(QStringLiteral("bin")) && exists(QStringLiteral("lib/shared/c.dll")));
     QVERIFY(QFileInfo(target()).isDir());
-
-    QVERIFY(!isInstalled(QStringLiteral("a")) && !isInstalled(QStringLiteral("b")));
     QCOMPARE(database()->package(QStringLiteral("a")).requestFlags(), 0);
-    QVERIFY(recordedFiles(QStringLiteral("a")).isEmpty() && recordedFiles(QStringLiteral("b")).isEmpty());
-    QCOMPARE(recordedFiles(QStringLiteral("c")), QStringList { "lib/shared/c.dll" });
     QVERIFY(!ZelManagerSettings::instance()->excludedFiles().contains(QStringLiteral("share/doc/a/readme.txt")));
     QCOMPARE(database()->errorCount(), 0);
     QCOMPARE(run.model.rowCount(), 0);
