@@ -1,6 +1,7 @@
 #include "ZelManagerPackageDownloader.h"
 
 #include "ApplyContext.h"
+#include "ZelManagerArchiveEntry.h"
 #include "ZelManagerDatabase.h"
 #include "ZelManagerOperationModel.h"
 #include "ZelManagerSettings.h"
@@ -38,35 +39,6 @@ void backOff(int &rounds)
         QThread::yieldCurrentThread();
     else
         QThread::usleep(rounds < 512 ? 50 : 500);
-}
-
-QString entryPath(struct archive_entry *entry)
-{
-    QString path;
-    if (const char *utf8 = archive_entry_pathname_utf8(entry))
-        path = QString::fromUtf8(utf8);
-    else if (const wchar_t *wide = archive_entry_pathname_w(entry))
-        path = QString::fromWCharArray(wide);
-    else if (const char *raw = archive_entry_pathname(entry))
-        path = QString::fromLocal8Bit(raw);
-    if (path.startsWith(QLatin1String("./")))
-        path.remove(0, 2);
-    return path;
-}
-
-QString archiveError(struct archive *archive)
-{
-    const char *text = archive_error_string(archive);
-    return text ? QString::fromLocal8Bit(text) : QString();
-}
-
-// Where the installer puts an entry: Info manuals are stored compressed.
-QString installedPath(const QString &entry)
-{
-    const int slash = entry.lastIndexOf(QLatin1Char('/'));
-    if (entry.leftRef(qMax(0, slash)) == QLatin1String("share/info") && entry.endsWith(QLatin1String(".info")))
-        return entry + QStringLiteral(".gz");
-    return entry;
 }
 
 bool isUsableInFileName(const QString &text)
@@ -327,7 +299,7 @@ QStringList ZelManagerPackageDownloader::conflicts() const
     QStringList paths;
     for (auto it = m_info.fileEntries.constBegin(); it != m_info.fileEntries.constEnd(); ++it) {
         paths.append(it.key());
-        const QString installed = installedPath(it.key());
+        const QString installed = ZelManagerArchiveEntry::installedName(it.key());
         if (installed != it.key())
             paths.append(installed);
     }
@@ -500,7 +472,7 @@ void ZelManagerPackageDownloader::run()
     if (archive_read_open(archive, this, nullptr, readCallback, nullptr) == ARCHIVE_OK)
         readEntries(archive);
     else if (!m_stop)
-        m_readerError = tr("Damaged package archive: %1").arg(archiveError(archive));
+        m_readerError = tr("Damaged package archive: %1").arg(ZelManagerArchiveEntry::errorText(archive));
     archive_read_free(archive);
     m_sourceFile = nullptr;
     // Whatever follows the archive's end (block padding) still has to pass,
@@ -518,7 +490,7 @@ void ZelManagerPackageDownloader::readEntries(struct archive *archive)
     struct archive_entry *entry = nullptr;
     int result = ARCHIVE_OK;
     while (!m_stop && (result = archive_read_next_header(archive, &entry)) == ARCHIVE_OK) {
-        const QString path = entryPath(entry);
+        const QString path = ZelManagerArchiveEntry::path(entry);
         if (isUnsafeEntryPath(path)) {
             m_readerError = tr("Unsafe path in package archive: %1").arg(path);
             return;
@@ -533,7 +505,7 @@ void ZelManagerPackageDownloader::readEntries(struct archive *archive)
     if (m_stop)
         return;
     if (result != ARCHIVE_EOF) {
-        m_readerError = tr("Damaged package archive: %1").arg(archiveError(archive));
+        m_readerError = tr("Damaged package archive: %1").arg(ZelManagerArchiveEntry::errorText(archive));
         return;
     }
     setFileEntries(files);

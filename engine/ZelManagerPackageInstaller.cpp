@@ -2,6 +2,7 @@
 
 #include "ApplyContext.h"
 #include "WindowsSupport.h"
+#include "ZelManagerArchiveEntry.h"
 #include "ZelManagerDatabase.h"
 #include "ZelManagerFixupStream.h"
 #include "ZelManagerOperationModel.h"
@@ -37,26 +38,6 @@ bool hasScript(const QString &script)
 bool isBelow(const QString &path, const QString &root)
 {
     return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
-}
-
-QString entryPath(struct archive_entry *entry)
-{
-    QString path;
-    if (const char *utf8 = archive_entry_pathname_utf8(entry))
-        path = QString::fromUtf8(utf8);
-    else if (const wchar_t *wide = archive_entry_pathname_w(entry))
-        path = QString::fromWCharArray(wide);
-    else if (const char *raw = archive_entry_pathname(entry))
-        path = QString::fromLocal8Bit(raw);
-    if (path.startsWith(QLatin1String("./")))
-        path.remove(0, 2);
-    return path;
-}
-
-QString archiveError(struct archive *archive)
-{
-    const char *text = archive_error_string(archive);
-    return text ? QString::fromLocal8Bit(text) : QString();
 }
 
 la_ssize_t appendCallback(struct archive *, void *client, const void *buffer, size_t length)
@@ -119,12 +100,6 @@ bool ZelManagerPackageInstaller::gzipCompress(const QByteArray &data, const QStr
     if (ok)
         *compressed = output;
     return ok;
-}
-
-bool ZelManagerPackageInstaller::isInfoManual(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.path() == QLatin1String("share/info") && info.suffix() == QLatin1String("info");
 }
 
 void ZelManagerPackageInstaller::cancel()
@@ -223,7 +198,7 @@ void ZelManagerPackageInstaller::run()
     if (archive_read_open(archive, this, nullptr, readCallback, nullptr) == ARCHIVE_OK)
         unpackEntries(archive);
     else if (!m_stop)
-        m_archiveError = tr("Damaged package archive: %1").arg(archiveError(archive));
+        m_archiveError = tr("Damaged package archive: %1").arg(ZelManagerArchiveEntry::errorText(archive));
     archive_read_free(archive);
     m_archiveFile = nullptr;
     m_readBuffer = QByteArray();
@@ -268,10 +243,10 @@ void ZelManagerPackageInstaller::unpackEntries(struct archive *archive)
             return;
         if (result != ARCHIVE_OK && result != ARCHIVE_WARN) {
             if (!m_stop)
-                m_archiveError = tr("Damaged package archive: %1").arg(archiveError(archive));
+                m_archiveError = tr("Damaged package archive: %1").arg(ZelManagerArchiveEntry::errorText(archive));
             return;
         }
-        const QString path = entryPath(entry);
+        const QString path = ZelManagerArchiveEntry::path(entry);
         if (path.isEmpty() || path == QLatin1String("package.xml"))
             continue;
         if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry))
@@ -294,7 +269,7 @@ bool ZelManagerPackageInstaller::installEntry(struct archive *archive, struct ar
     }
     const qint64 time = archive_entry_mtime(entry);
     const bool fix = m_info.fileEntries.value(path, false);
-    if (!isInfoManual(path))
+    if (!ZelManagerArchiveEntry::isInfoManual(path))
         return streamEntry(archive, path, time, fix);
 
     const qint64 size = archive_entry_size(entry);
@@ -331,7 +306,7 @@ bool ZelManagerPackageInstaller::readEntryData(struct archive *archive, qint64 s
         if (got <= 0) {
             if (!m_stop)
                 m_archiveError = tr("Damaged package archive: %1")
-                                     .arg(got < 0 ? archiveError(archive) : tr("%1 ends early").arg(m_archivePath));
+                                     .arg(got < 0 ? ZelManagerArchiveEntry::errorText(archive) : tr("%1 ends early").arg(m_archivePath));
             return false;
         }
         done += got;
@@ -358,7 +333,7 @@ bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QStr
         const la_ssize_t got = archive_read_data(archive, m_pieceBuffer.data(), size_t(m_pieceBuffer.size()));
         if (got < 0) {
             if (!m_stop)
-                m_archiveError = tr("Damaged package archive: %1").arg(archiveError(archive));
+                m_archiveError = tr("Damaged package archive: %1").arg(ZelManagerArchiveEntry::errorText(archive));
             return false;
         }
         if (got == 0)

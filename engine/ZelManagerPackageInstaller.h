@@ -55,9 +55,6 @@ public:
 
     // The gzip stream of data, one member named fileName; false on failure.
     static bool gzipCompress(const QByteArray &data, const QString &fileName, QByteArray *compressed);
-    // Whether path is an Info manual that is installed compressed
-    // (share/info/x.info becomes share/info/x.info.gz).
-    static bool isInfoManual(const QString &path);
 
     // Read after finished(): relative paths as written (each once), and those
     // of them not fixed up (exempt, unknown to the package, or too large).

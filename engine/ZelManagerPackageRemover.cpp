@@ -2,6 +2,7 @@
 
 #include "ApplyContext.h"
 #include "HostProcessRelease.h"
+#include "ZelManagerArchiveEntry.h"
 #include "ZelManagerDatabase.h"
 #include "ZelManagerOperationModel.h"
 #include "ZelManagerScriptEngine.h"
@@ -57,11 +58,7 @@ QString ZelManagerPackageRemover::installedName(const QString &path)
     const QStringList parts = separated.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (parts.isEmpty() || parts.contains(QStringLiteral("..")))
         return QString();
-    const QString name = QDir::cleanPath(separated);
-    const QFileInfo info(name);
-    if (info.path() == QLatin1String("share/info") && info.suffix() == QLatin1String("info"))
-        return name + QStringLiteral(".gz");
-    return name;
+    return ZelManagerArchiveEntry::installedName(QDir::cleanPath(separated));
 }
 
 void ZelManagerPackageRemover::start()
