@@ -35,11 +35,6 @@ bool hasScript(const QString &script)
     return !script.trimmed().isEmpty();
 }
 
-bool isBelow(const QString &path, const QString &root)
-{
-    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
-}
-
 la_ssize_t appendCallback(struct archive *, void *client, const void *buffer, size_t length)
 {
     static_cast<QByteArray *>(client)->append(static_cast<const char *>(buffer), int(length));
@@ -394,7 +389,8 @@ bool ZelManagerPackageInstaller::prepareFolder(const QString &folder)
     if (known != m_readyFolders.cend())
         return known.value();
     const auto inside = [this](const QString &canonical) {
-        return !canonical.isEmpty() && (canonical == m_canonicalRoot || isBelow(canonical, m_canonicalRoot));
+        return !canonical.isEmpty()
+            && (canonical == m_canonicalRoot || ZelManagerPackageRemover::isBelow(canonical, m_canonicalRoot));
     };
     bool ok = false;
     if (!m_canonicalRoot.isEmpty()) {
@@ -517,16 +513,7 @@ void ZelManagerPackageInstaller::recordInstallation()
 // first; folders that still hold entries stay.
 void ZelManagerPackageInstaller::removeEmptiedFolders()
 {
-    if (m_removedFolders.isEmpty() || m_canonicalRoot.isEmpty())
-        return;
-    std::sort(m_removedFolders.begin(), m_removedFolders.end());
-    QDir dir;
-    for (auto it = m_removedFolders.crbegin(); it != m_removedFolders.crend(); ++it) {
-        const QString folder = m_installFolder + QLatin1Char('/') + *it;
-        const QFileInfo info(folder);
-        if (!info.isSymLink() && info.isDir() && isBelow(info.canonicalFilePath(), m_canonicalRoot))
-            dir.rmdir(folder);
-    }
+    ZelManagerPackageRemover::removeEmptyFolders(m_removedFolders, m_installFolder);
 }
 
 void ZelManagerPackageInstaller::setStatus(PackageStatus status, const QString &message)

@@ -18,11 +18,6 @@ namespace {
 
 const qint64 ReportMilliseconds = 100;
 
-bool isBelow(const QString &path, const QString &root)
-{
-    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
-}
-
 bool hasScript(const QString &script)
 {
     return !script.trimmed().isEmpty();
@@ -59,6 +54,29 @@ QString ZelManagerPackageRemover::installedName(const QString &path)
     if (parts.isEmpty() || parts.contains(QStringLiteral("..")))
         return QString();
     return ZelManagerArchiveEntry::installedName(QDir::cleanPath(separated));
+}
+
+bool ZelManagerPackageRemover::isBelow(const QString &path, const QString &root)
+{
+    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
+}
+
+// Ascending order puts a folder before everything inside it, so walking it
+// backwards empties the deepest folders first.
+void ZelManagerPackageRemover::removeEmptyFolders(QStringList folders, const QString &root)
+{
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    if (canonicalRoot.isEmpty())
+        return;
+    folders.removeDuplicates();
+    std::sort(folders.begin(), folders.end());
+    QDir dir;
+    for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
+        const QString folder = root + QLatin1Char('/') + *it;
+        const QFileInfo info(folder);
+        if (!info.isSymLink() && info.isDir() && isBelow(info.canonicalFilePath(), canonicalRoot))
+            dir.rmdir(folder);
+    }
 }
 
 void ZelManagerPackageRemover::start()

@@ -61,6 +61,12 @@ public:
     // Info manual directly in share/info was installed compressed, with
     // ".gz" appended. Empty when the path is absolute or climbs with "..".
     static QString installedName(const QString &path);
+    // Whether path lies inside root (both canonical, "/"-separated).
+    static bool isBelow(const QString &path, const QString &root);
+    // Deletes the given folders below root (relative paths) that are empty,
+    // deepest first; folders that still hold entries, links and anything
+    // outside root stay.
+    static void removeEmptyFolders(QStringList folders, const QString &root);
 
 signals:
     // True when the package is removed.

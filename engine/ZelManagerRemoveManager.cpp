@@ -12,15 +12,6 @@
 
 #include <algorithm>
 
-namespace {
-
-bool isBelow(const QString &path, const QString &root)
-{
-    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
-}
-
-} // namespace
-
 ZelManagerRemoveManager::ZelManagerRemoveManager(ApplyContext *context)
     : QObject(context->operationModel)
     , m_context(context)
@@ -197,23 +188,9 @@ void ZelManagerRemoveManager::failWaiting(const QString &name, const QString &de
     ++m_failedCount;
 }
 
-// Ascending order puts a folder before everything inside it, so walking it
-// backwards empties the deepest folders first. Folders that still hold
-// entries stay, and nothing outside the target folder is touched.
+// Nothing outside the target folder is touched.
 void ZelManagerRemoveManager::removeEmptyFolders()
 {
-    const QString root = QDir::cleanPath(ZelManagerSettings::instance()->targetPath());
-    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
-    if (canonicalRoot.isEmpty())
-        return;
-    m_folders.removeDuplicates();
-    std::sort(m_folders.begin(), m_folders.end());
-    QDir dir;
-    for (auto it = m_folders.crbegin(); it != m_folders.crend(); ++it) {
-        const QString folder = root + QLatin1Char('/') + *it;
-        const QFileInfo info(folder);
-        if (info.isSymLink() || !info.isDir() || !isBelow(info.canonicalFilePath(), canonicalRoot))
-            continue;
-        dir.rmdir(folder);
-    }
+    ZelManagerPackageRemover::removeEmptyFolders(m_folders,
+                                                 QDir::cleanPath(ZelManagerSettings::instance()->targetPath()));
 }
