@@ -189,12 +189,9 @@ bool ZelManagerDownloadManager::reaches(const QString &from, const QString &to) 
 
 void ZelManagerDownloadManager::onDownloaderFinished(bool ok)
 {
-    auto *worker = qobject_cast<QThread *>(sender());
-    if (!worker || !m_workerNames.contains(worker))
+    const QString name = takeFinishedWorker();
+    if (name.isEmpty())
         return;
-    const QString name = m_workerNames.value(worker);
-    forget(worker);
-    worker->deleteLater();
     if (m_failed.contains(name)) {
         // Cancelled because a package it needs has failed.
         if (m_model)
@@ -214,12 +211,9 @@ void ZelManagerDownloadManager::onDownloaderFinished(bool ok)
 
 void ZelManagerDownloadManager::onInstallerFinished(bool ok)
 {
-    auto *worker = qobject_cast<QThread *>(sender());
-    if (!worker || !m_workerNames.contains(worker))
+    const QString name = takeFinishedWorker();
+    if (name.isEmpty())
         return;
-    const QString name = m_workerNames.value(worker);
-    forget(worker);
-    worker->deleteLater();
     if (ok) {
         for (const QString &dependant : m_dependants.value(name)) {
             auto it = m_pending.find(dependant);
@@ -293,8 +287,15 @@ void ZelManagerDownloadManager::finishIfDone()
     emit finished(m_errorCount > 0);
 }
 
-void ZelManagerDownloadManager::forget(QThread *worker)
+// The package of the worker that sent the finished signal; the worker is
+// forgotten and deleted later. Empty for a sender that is not one of ours.
+QString ZelManagerDownloadManager::takeFinishedWorker()
 {
+    auto *worker = qobject_cast<QThread *>(sender());
+    if (!worker || !m_workerNames.contains(worker))
+        return QString();
+    const QString name = m_workerNames.take(worker);
     m_workers.removeAll(worker);
-    m_workerNames.remove(worker);
+    worker->deleteLater();
+    return name;
 }

@@ -80,7 +80,7 @@ private:
     void failStuck();
     void fail(const QString &name, const QString &description);
     void finishIfDone();
-    void forget(QThread *worker);
+    QString takeFinishedWorker();
 
     int m_errorCount = 0;
     QStringList m_installQueue;
