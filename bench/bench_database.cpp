@@ -7,6 +7,7 @@
 // Everything happens in a temporary folder; HOME and the other locations the
 // program writes to point into it.
 
+#include "TestSandbox.h"
 #include "ZelManagerDatabase.h"
 #include "ZelManagerSettings.h"
 #include "ZelManagerSql.h"
@@ -15,8 +16,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <sqlite3.h>
 
@@ -27,22 +26,6 @@ namespace {
 
 const QUrl RepositoryA(QStringLiteral("http://a.example.org/repository"));
 const QUrl RepositoryB(QStringLiteral("http://b.example.org/repository/"));
-
-void sandbox(const QString &root)
-{
-    const QString home = root + QStringLiteral("/home");
-    QDir().mkpath(home);
-    qputenv("HOME", QFile::encodeName(home));
-    qputenv("ZELMANAGER_HOST_ROOT", QFile::encodeName(root + QStringLiteral("/host")));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(home + QStringLiteral("/.cache")));
-    qputenv("SYSTEMDRIVE", QFile::encodeName(root));
-    for (QSettings::Format format : { QSettings::NativeFormat, QSettings::IniFormat })
-        QSettings::setPath(format, QSettings::UserScope, home + QStringLiteral("/.config"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, root + QStringLiteral("/host/etc/xdg"));
-    QDir::setCurrent(root);
-}
 
 QString packageName(int index)
 {
@@ -132,8 +115,7 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     const int offered = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 60000;
     const int installed = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 10000;
-    QTemporaryDir root(QDir::tempPath() + QStringLiteral("/zelbench-XXXXXX"));
-    sandbox(root.path());
+    TestSandbox root; // HOME, host root, settings and working folder redirected into it
 
     ZelManagerSettings *settings = ZelManagerSettings::instance();
     const QString installPath = root.path() + QStringLiteral("/vp");

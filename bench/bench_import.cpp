@@ -10,6 +10,7 @@
 // Everything happens in a temporary folder; HOME and the other locations the
 // program writes to point into it.
 
+#include "TestSandbox.h"
 #include "ZelManagerDatabase.h"
 #include "ZelManagerRepositoryUpdater.h"
 #include "ZelManagerSettings.h"
@@ -21,8 +22,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <sqlite3.h>
@@ -33,22 +32,6 @@
 namespace {
 
 const QString SourceDir = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/..");
-
-void sandbox(const QString &root)
-{
-    const QString home = root + QStringLiteral("/home");
-    QDir().mkpath(home);
-    qputenv("HOME", QFile::encodeName(home));
-    qputenv("ZELMANAGER_HOST_ROOT", QFile::encodeName(root + QStringLiteral("/host")));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(home + QStringLiteral("/.cache")));
-    qputenv("SYSTEMDRIVE", QFile::encodeName(root));
-    for (QSettings::Format format : { QSettings::NativeFormat, QSettings::IniFormat })
-        QSettings::setPath(format, QSettings::UserScope, home + QStringLiteral("/.config"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, root + QStringLiteral("/host/etc/xdg"));
-    QDir::setCurrent(root);
-}
 
 bool generateIndex(const QString &path, int packages)
 {
@@ -149,8 +132,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     const int packages = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 60000;
-    QTemporaryDir root(QDir::tempPath() + QStringLiteral("/zelbench-XXXXXX"));
-    sandbox(root.path());
+    TestSandbox root; // HOME, host root, settings and working folder redirected into it
     const QString repositoryFolder = root.path() + QStringLiteral("/served/repo");
     QDir().mkpath(repositoryFolder);
     if (!generateIndex(repositoryFolder + QStringLiteral("/packages.xml"), packages)) {

@@ -15,6 +15,7 @@
 
 #include "ApplyContext.h"
 #include "HostProcessRelease.h"
+#include "TestSandbox.h"
 #include "ZelManagerDatabase.h"
 #include "ZelManagerOperationModel.h"
 #include "ZelManagerRemoveManager.h"
@@ -28,8 +29,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <sqlite3.h>
@@ -37,21 +36,6 @@
 #include <cstdio>
 
 namespace {
-
-void sandbox(const QString &root)
-{
-    const QString home = root + QStringLiteral("/home");
-    QDir().mkpath(home);
-    qputenv("HOME", QFile::encodeName(home));
-    qputenv("ZELMANAGER_HOST_ROOT", QFile::encodeName(root + QStringLiteral("/host")));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home + QStringLiteral("/.local/share")));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(home + QStringLiteral("/.cache")));
-    qputenv("SYSTEMDRIVE", QFile::encodeName(root));
-    for (QSettings::Format format : { QSettings::NativeFormat, QSettings::IniFormat })
-        QSettings::setPath(format, QSettings::UserScope, home + QStringLiteral("/.config"));
-    QDir::setCurrent(root);
-}
 
 // A package's files: (relative path) in folders of 100.
 QStringList bigFiles(int count)
@@ -158,8 +142,7 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     const int bigCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 20000;
     const int smallCount = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 2000;
-    QTemporaryDir root(QDir::tempPath() + QStringLiteral("/zelbench-XXXXXX"));
-    sandbox(root.path());
+    TestSandbox root; // HOME, host root, settings and working folder redirected into it
     ZelManagerSettings *settings = ZelManagerSettings::instance();
     settings->setInstallPath(root.path() + QStringLiteral("/vp"));
     settings->setArchitecture(QStringLiteral("win32"));
