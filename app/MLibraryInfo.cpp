@@ -1,6 +1,6 @@
-#include "MLibraryInfo.h"
+#include "app/MLibraryInfo.h"
 
-#include "ZelManagerSettings.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QLibraryInfo>

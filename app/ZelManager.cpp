@@ -1,6 +1,6 @@
-#include "ZelManager.h"
+#include "app/ZelManager.h"
 
-#include "ZelManagerSettings.h"
+#include "settings/ZelManagerSettings.h"
 
 ZelManager::ZelManager(QWidget *parent)
     : QMainWindow(parent)

@@ -1,4 +1,4 @@
-#include "ZelManagerLauncher.h"
+#include "app/ZelManagerLauncher.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "MResourceManager.h"
-#include "MStyle.h"
-#include "WindowsSupport.h"
-#include "ZelManager.h"
-#include "ZelManagerLauncher.h"
+#include "style/MResourceManager.h"
+#include "style/MStyle.h"
+#include "integration/WindowsSupport.h"
+#include "app/ZelManager.h"
+#include "app/ZelManagerLauncher.h"
 
 #include <QApplication>
 #include <QDir>

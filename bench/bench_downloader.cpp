@@ -6,12 +6,12 @@
 //
 //     bench_downloader [megabytes]      (default 300)
 
-#include "ApplyContext.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerPackageDownloader.h"
-#include "ZelManagerRepositoryBuilder.h"
-#include "ZelManagerSettings.h"
+#include "engine/ApplyContext.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "engine/ZelManagerPackageDownloader.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>

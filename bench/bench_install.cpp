@@ -10,12 +10,12 @@
 //
 // Everything happens in temporary folders that are deleted at the end.
 
-#include "TestApplyFixture.h"
-#include "ZelManagerApplyRun.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerRepositoryBuilder.h"
-#include "ZelManagerSettings.h"
+#include "tests/support/TestApplyFixture.h"
+#include "engine/ZelManagerApplyRun.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // 500 MB file in the temporary folder. Both read the file from the page
 // cache, so the figures compare the hashing itself.
 
-#include "MMd5SumCalculator.h"
+#include "engine/MMd5SumCalculator.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "ZelManagerCategory.h"
+#include "database/ZelManagerCategory.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -1,9 +1,10 @@
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerRepositoryUpdater.h"
 
-#include "ZelManagerPackageLoader.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerSql.h"
-#include "ZelManagerSqlStatement.h"
+#include "database/ZelManagerPackageLoader.h"
+#include "settings/ZelManagerSettings.h"
+#include "database/ZelManagerSql.h"
+#include "database/ZelManagerSqlStatement.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -676,4 +677,17 @@ void ZelManagerDatabase::storeBookmark(const ZelManagerPackage &package)
         return;
     ZelManagerSqlStatement update(database->m_statusDb, "UPDATE status SET status=? WHERE package=?;");
     update.bind(1, qint64(package.flags())).bind(2, package.name()).exec();
+}
+
+ZelManagerRepositoryUpdater *ZelManagerDatabase::createUpdater(const QUrl &url)
+{
+    sqlite3 *db = m_repositoryDbs.value(url);
+    if (!db || !m_settings->isRepositoryEnabled(url))
+        return nullptr;
+    ZelManagerRepositoryUpdater *updater = new ZelManagerRepositoryUpdater(db);
+    if (!updater->start(url)) {
+        delete updater;
+        return nullptr;
+    }
+    return updater;
 }

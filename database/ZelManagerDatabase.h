@@ -1,8 +1,8 @@
 #ifndef ZELMANAGERDATABASE_H
 #define ZELMANAGERDATABASE_H
 
-#include "PackageInfo.h"
-#include "ZelManagerPackage.h"
+#include "database/PackageInfo.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QHash>
 #include <QList>

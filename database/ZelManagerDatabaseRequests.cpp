@@ -7,8 +7,8 @@
 // long as one of its requesters still holds a request of the same direction
 // (install or removal); cancelling a request releases what only it needed.
 
-#include "ZelManagerDatabase.h"
-#include "ZelManagerRequestPlanner.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerRequestPlanner.h"
 
 #include <QSet>
 

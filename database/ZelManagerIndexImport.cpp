@@ -1,8 +1,8 @@
-#include "ZelManagerIndexImport.h"
+#include "database/ZelManagerIndexImport.h"
 
-#include "ZelManagerDatabase.h"
-#include "ZelManagerSql.h"
-#include "ZelManagerSqlStatement.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerSql.h"
+#include "database/ZelManagerSqlStatement.h"
 
 #include <QFile>
 

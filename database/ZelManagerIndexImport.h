@@ -9,7 +9,7 @@
 #include <QThread>
 #include <QVector>
 
-#include "ZelManagerIndexReader.h"
+#include "database/ZelManagerIndexReader.h"
 
 class ZelManagerSqlStatement;
 struct sqlite3;

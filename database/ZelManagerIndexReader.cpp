@@ -1,6 +1,6 @@
-#include "ZelManagerIndexReader.h"
+#include "database/ZelManagerIndexReader.h"
 
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
 ZelManagerIndexReader::ZelManagerIndexReader(const QByteArray &data)
     : m_xml(data)

@@ -1,6 +1,6 @@
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerDatabase.h"
 
 #include <QAtomicInteger>
 #include <QSharedData>

@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERPACKAGE_H
 #define ZELMANAGERPACKAGE_H
 
-#include "PackageInfo.h"
+#include "database/PackageInfo.h"
 
 #include <QCoreApplication>
 #include <QExplicitlySharedDataPointer>

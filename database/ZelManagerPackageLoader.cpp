@@ -1,6 +1,6 @@
-#include "ZelManagerPackageLoader.h"
+#include "database/ZelManagerPackageLoader.h"
 
-#include "ZelManagerSqlStatement.h"
+#include "database/ZelManagerSqlStatement.h"
 
 #include <QSet>
 

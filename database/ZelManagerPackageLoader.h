@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERPACKAGELOADER_H
 #define ZELMANAGERPACKAGELOADER_H
 
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QHash>
 #include <QList>

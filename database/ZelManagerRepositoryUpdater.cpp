@@ -1,9 +1,9 @@
-#include "ZelManagerRepositoryUpdater.h"
+#include "database/ZelManagerRepositoryUpdater.h"
 
-#include "ZelManagerDatabase.h"
-#include "ZelManagerIndexImport.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerSql.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerIndexImport.h"
+#include "settings/ZelManagerSettings.h"
+#include "database/ZelManagerSql.h"
 
 #include <QDir>
 #include <QFile>
@@ -417,17 +417,4 @@ void ZelManagerRepositoryUpdater::setWork(const QString &work)
 {
     m_work = work;
     emit workChanged(m_work);
-}
-
-ZelManagerRepositoryUpdater *ZelManagerDatabase::createUpdater(const QUrl &url)
-{
-    sqlite3 *db = m_repositoryDbs.value(url);
-    if (!db || !m_settings->isRepositoryEnabled(url))
-        return nullptr;
-    ZelManagerRepositoryUpdater *updater = new ZelManagerRepositoryUpdater(db);
-    if (!updater->start(url)) {
-        delete updater;
-        return nullptr;
-    }
-    return updater;
 }

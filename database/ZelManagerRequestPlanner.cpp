@@ -1,6 +1,6 @@
-#include "ZelManagerRequestPlanner.h"
+#include "database/ZelManagerRequestPlanner.h"
 
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerDatabase.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERREQUESTPLANNER_H
 #define ZELMANAGERREQUESTPLANNER_H
 
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QList>
 #include <QPair>

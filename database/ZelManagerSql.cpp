@@ -1,4 +1,4 @@
-#include "ZelManagerSql.h"
+#include "database/ZelManagerSql.h"
 
 #include <sqlite3.h>
 

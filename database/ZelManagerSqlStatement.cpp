@@ -1,4 +1,4 @@
-#include "ZelManagerSqlStatement.h"
+#include "database/ZelManagerSqlStatement.h"
 
 #include <sqlite3.h>
 

@@ -1,7 +1,7 @@
 #ifndef APPLYCONTEXT_H
 #define APPLYCONTEXT_H
 
-#include "PackageInfo.h"
+#include "database/PackageInfo.h"
 
 #include <QMap>
 #include <QString>

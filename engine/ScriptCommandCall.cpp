@@ -1,7 +1,7 @@
-#include "ScriptCommandCall.h"
+#include "engine/ScriptCommandCall.h"
 
-#include "ZelManagerDatabase.h"
-#include "ZelManagerScriptEngine.h"
+#include "database/ZelManagerDatabase.h"
+#include "engine/ZelManagerScriptEngine.h"
 
 #include <QDir>
 #include <QFileInfo>

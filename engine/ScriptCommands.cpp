@@ -1,9 +1,9 @@
-#include "ScriptCommands.h"
+#include "engine/ScriptCommands.h"
 
-#include "HostRegistryKey.h"
-#include "ScriptCommandCall.h"
-#include "ShellLink.h"
-#include "WindowsSupport.h"
+#include "integration/HostRegistryKey.h"
+#include "engine/ScriptCommandCall.h"
+#include "integration/ShellLink.h"
+#include "integration/WindowsSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,13 +1,13 @@
-#include "ZelManagerApplyRun.h"
+#include "engine/ZelManagerApplyRun.h"
 
-#include "ApplyContext.h"
-#include "WindowsSupport.h"
-#include "ZelManagerDownloadManager.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerRemoveManager.h"
-#include "ZelManagerScriptEngine.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
+#include "engine/ApplyContext.h"
+#include "integration/WindowsSupport.h"
+#include "engine/ZelManagerDownloadManager.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "engine/ZelManagerRemoveManager.h"
+#include "engine/ZelManagerScriptEngine.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QEventLoop>
 

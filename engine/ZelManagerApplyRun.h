@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERAPPLYRUN_H
 #define ZELMANAGERAPPLYRUN_H
 
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerDatabase.h"
 
 #include <QList>
 #include <QObject>

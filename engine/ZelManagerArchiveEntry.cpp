@@ -1,4 +1,4 @@
-#include "ZelManagerArchiveEntry.h"
+#include "engine/ZelManagerArchiveEntry.h"
 
 #include <QFileInfo>
 

@@ -1,12 +1,12 @@
-#include "ZelManagerDownloadManager.h"
+#include "engine/ZelManagerDownloadManager.h"
 
-#include "ApplyContext.h"
-#include "WindowsSupport.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerPackageDownloader.h"
-#include "ZelManagerPackageInstaller.h"
-#include "ZelManagerSettings.h"
+#include "engine/ApplyContext.h"
+#include "integration/WindowsSupport.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "engine/ZelManagerPackageDownloader.h"
+#include "engine/ZelManagerPackageInstaller.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QFileInfo>
 

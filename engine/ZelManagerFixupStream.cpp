@@ -1,4 +1,4 @@
-#include "ZelManagerFixupStream.h"
+#include "engine/ZelManagerFixupStream.h"
 
 #include <cstring>
 

@@ -1,10 +1,10 @@
-#include "ZelManagerPackageDownloader.h"
+#include "engine/ZelManagerPackageDownloader.h"
 
-#include "ApplyContext.h"
-#include "ZelManagerArchiveEntry.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerSettings.h"
+#include "engine/ApplyContext.h"
+#include "engine/ZelManagerArchiveEntry.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFile>

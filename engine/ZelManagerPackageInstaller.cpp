@@ -1,16 +1,16 @@
-#include "ZelManagerPackageInstaller.h"
+#include "engine/ZelManagerPackageInstaller.h"
 
-#include "ApplyContext.h"
-#include "WindowsSupport.h"
-#include "ZelManagerArchiveEntry.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerFixupStream.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerPackageDownloader.h"
-#include "ZelManagerPackageRemover.h"
-#include "ZelManagerScriptEngine.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
+#include "engine/ApplyContext.h"
+#include "integration/WindowsSupport.h"
+#include "engine/ZelManagerArchiveEntry.h"
+#include "database/ZelManagerDatabase.h"
+#include "engine/ZelManagerFixupStream.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "engine/ZelManagerPackageDownloader.h"
+#include "engine/ZelManagerPackageRemover.h"
+#include "engine/ZelManagerScriptEngine.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QDir>
 #include <QFile>

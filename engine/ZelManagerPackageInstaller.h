@@ -1,8 +1,8 @@
 #ifndef ZELMANAGERPACKAGEINSTALLER_H
 #define ZELMANAGERPACKAGEINSTALLER_H
 
-#include "PackageInfo.h"
-#include "ZelManagerPackage.h"
+#include "database/PackageInfo.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,13 +1,13 @@
-#include "ZelManagerPackageRemover.h"
+#include "engine/ZelManagerPackageRemover.h"
 
-#include "ApplyContext.h"
-#include "HostProcessRelease.h"
-#include "ZelManagerArchiveEntry.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerScriptEngine.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
+#include "engine/ApplyContext.h"
+#include "integration/HostProcessRelease.h"
+#include "engine/ZelManagerArchiveEntry.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "engine/ZelManagerScriptEngine.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #ifndef ZELMANAGERPACKAGEREMOVER_H
 #define ZELMANAGERPACKAGEREMOVER_H
 
-#include "PackageInfo.h"
-#include "ZelManagerPackage.h"
+#include "database/PackageInfo.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QElapsedTimer>
 #include <QHash>

@@ -1,10 +1,10 @@
-#include "ZelManagerRemoveManager.h"
+#include "engine/ZelManagerRemoveManager.h"
 
-#include "ApplyContext.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerPackageRemover.h"
-#include "ZelManagerSettings.h"
+#include "engine/ApplyContext.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "engine/ZelManagerPackageRemover.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFileInfo>

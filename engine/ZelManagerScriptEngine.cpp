@@ -1,8 +1,8 @@
-#include "ZelManagerScriptEngine.h"
+#include "engine/ZelManagerScriptEngine.h"
 
-#include "ScriptCommands.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerSettings.h"
+#include "engine/ScriptCommands.h"
+#include "database/ZelManagerDatabase.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QScriptEngine>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "DesktopEntry.h"
+#include "integration/DesktopEntry.h"
 
-#include "ZelManagerSettings.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QFile>
 #include <QFileInfo>

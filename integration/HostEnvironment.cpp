@@ -1,4 +1,4 @@
-#include "HostEnvironment.h"
+#include "integration/HostEnvironment.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "HostProcessRelease.h"
+#include "integration/HostProcessRelease.h"
 
 #include <QDir>
 #include <QElapsedTimer>

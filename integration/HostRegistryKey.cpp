@@ -1,6 +1,6 @@
-#include "HostRegistryKey.h"
+#include "integration/HostRegistryKey.h"
 
-#include "HostEnvironment.h"
+#include "integration/HostEnvironment.h"
 
 #include <QDir>
 #include <QFile>

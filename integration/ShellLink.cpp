@@ -1,6 +1,6 @@
-#include "ShellLink.h"
+#include "integration/ShellLink.h"
 
-#include "WindowsSupport.h"
+#include "integration/WindowsSupport.h"
 
 #include <QDir>
 #include <QFileInfo>

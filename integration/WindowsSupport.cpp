@@ -1,8 +1,8 @@
-#include "WindowsSupport.h"
+#include "integration/WindowsSupport.h"
 
-#include "HostEnvironment.h"
-#include "HostRegistryKey.h"
-#include "ZelManagerSettings.h"
+#include "integration/HostEnvironment.h"
+#include "integration/HostRegistryKey.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "ZelManagerAlternativeTrigger.h"
+#include "integration/ZelManagerAlternativeTrigger.h"
 
-#include "DesktopEntry.h"
-#include "WindowsSupport.h"
+#include "integration/DesktopEntry.h"
+#include "integration/WindowsSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERALTERNATIVETRIGGER_H
 #define ZELMANAGERALTERNATIVETRIGGER_H
 
-#include "ZelManagerTrigger.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QSet>
 

@@ -1,7 +1,7 @@
-#include "ZelManagerApplicationTrigger.h"
+#include "integration/ZelManagerApplicationTrigger.h"
 
-#include "DesktopEntry.h"
-#include "ShellLink.h"
+#include "integration/DesktopEntry.h"
+#include "integration/ShellLink.h"
 
 #include <QDir>
 #include <QFileInfo>

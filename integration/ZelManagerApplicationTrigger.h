@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERAPPLICATIONTRIGGER_H
 #define ZELMANAGERAPPLICATIONTRIGGER_H
 
-#include "ZelManagerTrigger.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
-#include "ZelManagerEnvironmentTrigger.h"
+#include "integration/ZelManagerEnvironmentTrigger.h"
 
-#include "DesktopEntry.h"
-#include "WindowsSupport.h"
+#include "integration/DesktopEntry.h"
+#include "integration/WindowsSupport.h"
 
 void ZelManagerEnvironmentTrigger::installFile(const QString &path)
 {

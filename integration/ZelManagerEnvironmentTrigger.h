@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERENVIRONMENTTRIGGER_H
 #define ZELMANAGERENVIRONMENTTRIGGER_H
 
-#include "ZelManagerTrigger.h"
+#include "integration/ZelManagerTrigger.h"
 
 // Machine environment variables for the entries in "share/environments".
 class ZelManagerEnvironmentTrigger : public ZelManagerTrigger

@@ -1,7 +1,7 @@
-#include "ZelManagerSystemServiceTrigger.h"
+#include "integration/ZelManagerSystemServiceTrigger.h"
 
-#include "DesktopEntry.h"
-#include "ZelManagerSettings.h"
+#include "integration/DesktopEntry.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QCoreApplication>
 #include <QProcess>

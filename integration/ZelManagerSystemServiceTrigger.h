@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERSYSTEMSERVICETRIGGER_H
 #define ZELMANAGERSYSTEMSERVICETRIGGER_H
 
-#include "ZelManagerTrigger.h"
+#include "integration/ZelManagerTrigger.h"
 
 // Runs the install, start, stop and remove commands of the entries in
 // "share/services".

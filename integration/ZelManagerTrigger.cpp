@@ -1,12 +1,12 @@
-#include "ZelManagerTrigger.h"
+#include "integration/ZelManagerTrigger.h"
 
-#include "ZelManagerAlternativeTrigger.h"
-#include "ZelManagerApplicationTrigger.h"
-#include "ZelManagerEnvironmentTrigger.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerSystemServiceTrigger.h"
-#include "ZelManagerUpdateIconThemeTrigger.h"
-#include "ZelManagerUpdateInfoDirTrigger.h"
+#include "integration/ZelManagerAlternativeTrigger.h"
+#include "integration/ZelManagerApplicationTrigger.h"
+#include "integration/ZelManagerEnvironmentTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerSystemServiceTrigger.h"
+#include "integration/ZelManagerUpdateIconThemeTrigger.h"
+#include "integration/ZelManagerUpdateInfoDirTrigger.h"
 
 #include <QStringList>
 

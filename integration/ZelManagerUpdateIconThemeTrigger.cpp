@@ -1,6 +1,6 @@
-#include "ZelManagerUpdateIconThemeTrigger.h"
+#include "integration/ZelManagerUpdateIconThemeTrigger.h"
 
-#include "WindowsSupport.h"
+#include "integration/WindowsSupport.h"
 
 #include <QDir>
 #include <QDirIterator>

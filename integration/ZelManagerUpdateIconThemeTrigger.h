@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERUPDATEICONTHEMETRIGGER_H
 #define ZELMANAGERUPDATEICONTHEMETRIGGER_H
 
-#include "ZelManagerTrigger.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QList>
 #include <QMap>

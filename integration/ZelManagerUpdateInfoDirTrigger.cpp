@@ -1,4 +1,4 @@
-#include "ZelManagerUpdateInfoDirTrigger.h"
+#include "integration/ZelManagerUpdateInfoDirTrigger.h"
 
 #include <QDir>
 #include <QFile>

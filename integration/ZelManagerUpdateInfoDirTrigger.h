@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERUPDATEINFODIRTRIGGER_H
 #define ZELMANAGERUPDATEINFODIRTRIGGER_H
 
-#include "ZelManagerTrigger.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QMap>
 #include <QStringList>

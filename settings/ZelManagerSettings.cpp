@@ -1,7 +1,7 @@
-#include "ZelManagerSettings.h"
+#include "settings/ZelManagerSettings.h"
 
-#include "MLibraryInfo.h"
-#include "WindowsSupport.h"
+#include "app/MLibraryInfo.h"
+#include "integration/WindowsSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>

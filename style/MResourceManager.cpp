@@ -1,7 +1,7 @@
-#include "MResourceManager.h"
+#include "style/MResourceManager.h"
 
-#include "MLibraryInfo.h"
-#include "ZelManagerSettings.h"
+#include "app/MLibraryInfo.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>

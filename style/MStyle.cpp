@@ -1,6 +1,6 @@
-#include "MStyle.h"
+#include "style/MStyle.h"
 
-#include "MResourceManager.h"
+#include "style/MResourceManager.h"
 
 #include <QStyleFactory>
 

@@ -1,4 +1,4 @@
-#include "ApplyContext.h"
+#include "engine/ApplyContext.h"
 
 #include <QtTest>
 

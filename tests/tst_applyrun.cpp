@@ -1,12 +1,12 @@
-#include "ApplyContext.h"
-#include "TestApplyFixture.h"
-#include "TestDatabaseFile.h"
-#include "ZelManagerApplyRun.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerDownloadManager.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerPackageDownloader.h"
-#include "ZelManagerSettings.h"
+#include "engine/ApplyContext.h"
+#include "tests/support/TestApplyFixture.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "engine/ZelManagerApplyRun.h"
+#include "database/ZelManagerDatabase.h"
+#include "engine/ZelManagerDownloadManager.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "engine/ZelManagerPackageDownloader.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "TestDatabaseFile.h"
-#include "TestPackageDatabase.h"
-#include "TestSandbox.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerSql.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "tests/support/TestSandbox.h"
+#include "database/ZelManagerDatabase.h"
+#include "settings/ZelManagerSettings.h"
+#include "database/ZelManagerSql.h"
 
 #include <QFile>
 #include <QSignalSpy>

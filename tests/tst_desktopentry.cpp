@@ -1,9 +1,9 @@
-#include "DesktopEntry.h"
-#include "ShellLink.h"
-#include "TestTriggerSandbox.h"
-#include "ZelManagerApplicationTrigger.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
+#include "integration/DesktopEntry.h"
+#include "integration/ShellLink.h"
+#include "tests/support/TestTriggerSandbox.h"
+#include "integration/ZelManagerApplicationTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,13 +1,13 @@
-#include "ApplyContext.h"
-#include "MMd5SumCalculator.h"
-#include "TestDatabaseFile.h"
-#include "TestHttpServer.h"
-#include "TestPackageDatabase.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerPackageDownloader.h"
-#include "ZelManagerRepositoryBuilder.h"
-#include "ZelManagerSettings.h"
+#include "engine/ApplyContext.h"
+#include "engine/MMd5SumCalculator.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "engine/ZelManagerPackageDownloader.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QRandomGenerator>

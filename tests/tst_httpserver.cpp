@@ -1,5 +1,5 @@
-#include "TestHttpServer.h"
-#include "TestSandbox.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

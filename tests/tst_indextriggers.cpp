@@ -1,8 +1,8 @@
-#include "TestTriggerSandbox.h"
-#include "WindowsSupport.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
-#include "ZelManagerUpdateInfoDirTrigger.h"
+#include "tests/support/TestTriggerSandbox.h"
+#include "integration/WindowsSupport.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
+#include "integration/ZelManagerUpdateInfoDirTrigger.h"
 
 #include <QDir>
 #include <QFileInfo>

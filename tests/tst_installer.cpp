@@ -1,13 +1,13 @@
-#include "ApplyContext.h"
-#include "TestDatabaseFile.h"
-#include "TestPackageDatabase.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerFixupStream.h"
-#include "ZelManagerPackageDownloader.h"
-#include "ZelManagerPackageInstaller.h"
-#include "ZelManagerRepositoryBuilder.h"
-#include "ZelManagerScriptEngine.h"
-#include "ZelManagerSettings.h"
+#include "engine/ApplyContext.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "database/ZelManagerDatabase.h"
+#include "engine/ZelManagerFixupStream.h"
+#include "engine/ZelManagerPackageDownloader.h"
+#include "engine/ZelManagerPackageInstaller.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
+#include "engine/ZelManagerScriptEngine.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFileInfo>

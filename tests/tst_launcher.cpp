@@ -1,6 +1,6 @@
-#include "MLibraryInfo.h"
-#include "TestSandbox.h"
-#include "ZelManagerLauncher.h"
+#include "app/MLibraryInfo.h"
+#include "tests/support/TestSandbox.h"
+#include "app/ZelManagerLauncher.h"
 
 #include <QDir>
 #include <QFileInfo>

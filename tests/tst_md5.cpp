@@ -1,4 +1,4 @@
-#include "MMd5SumCalculator.h"
+#include "engine/MMd5SumCalculator.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

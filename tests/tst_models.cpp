@@ -1,13 +1,13 @@
-#include "TestDatabaseFile.h"
-#include "TestPackageDatabase.h"
-#include "ZelManagerCategory.h"
-#include "ZelManagerCategoryModel.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerPackageFilterModel.h"
-#include "ZelManagerPackageModel.h"
-#include "ZelManagerRepositoryModel.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerUpdateFilterModel.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "database/ZelManagerCategory.h"
+#include "ui/ZelManagerCategoryModel.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerPackageFilterModel.h"
+#include "ui/ZelManagerPackageModel.h"
+#include "ui/ZelManagerRepositoryModel.h"
+#include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerUpdateFilterModel.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
-#include "TestDatabaseFile.h"
-#include "TestPackageDatabase.h"
-#include "ZelManagerApplyFilterModel.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "ui/ZelManagerApplyFilterModel.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QAbstractItemModelTester>
 #include <QSet>

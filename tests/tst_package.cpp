@@ -1,4 +1,4 @@
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QSemaphore>
 #include <QThread>

@@ -1,7 +1,7 @@
-#include "MResourceManager.h"
-#include "MStyle.h"
-#include "TestSandbox.h"
-#include "ZelManagerSettings.h"
+#include "style/MResourceManager.h"
+#include "style/MStyle.h"
+#include "tests/support/TestSandbox.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QApplication>
 #include <QtTest>

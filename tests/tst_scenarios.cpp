@@ -1,5 +1,5 @@
-#include "ScenarioApplySteps.h"
-#include "ScenarioRunner.h"
+#include "tests/support/ScenarioApplySteps.h"
+#include "tests/support/ScenarioRunner.h"
 
 #include <QDir>
 #include <QtTest>

@@ -1,10 +1,10 @@
-#include "HostRegistryKey.h"
-#include "ShellLink.h"
-#include "TestSandbox.h"
-#include "WindowsSupport.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerScriptEngine.h"
-#include "ZelManagerSettings.h"
+#include "integration/HostRegistryKey.h"
+#include "integration/ShellLink.h"
+#include "tests/support/TestSandbox.h"
+#include "integration/WindowsSupport.h"
+#include "database/ZelManagerDatabase.h"
+#include "engine/ZelManagerScriptEngine.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFileInfo>

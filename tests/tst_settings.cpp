@@ -1,5 +1,5 @@
-#include "TestSandbox.h"
-#include "ZelManagerSettings.h"
+#include "tests/support/TestSandbox.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QSettings>

@@ -1,9 +1,9 @@
-#include "HostRegistryKey.h"
-#include "TestTriggerSandbox.h"
-#include "WindowsSupport.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerSystemServiceTrigger.h"
-#include "ZelManagerTrigger.h"
+#include "integration/HostRegistryKey.h"
+#include "tests/support/TestTriggerSandbox.h"
+#include "integration/WindowsSupport.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerSystemServiceTrigger.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QDir>
 #include <QFileInfo>

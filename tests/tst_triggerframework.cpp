@@ -1,6 +1,6 @@
-#include "TestTriggerSandbox.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
+#include "tests/support/TestTriggerSandbox.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QtTest>
 

@@ -1,9 +1,9 @@
-#include "TestHttpServer.h"
-#include "TestPackageDatabase.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerRepositoryUpdater.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerUpdateModel.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerRepositoryUpdater.h"
+#include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerUpdateModel.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "TestDatabaseFile.h"
-#include "TestHttpServer.h"
-#include "TestPackageDatabase.h"
-#include "TestRepository.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerRepositoryUpdater.h"
-#include "ZelManagerSettings.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "tests/support/TestRepository.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerRepositoryUpdater.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
-#include "HostEnvironment.h"
-#include "HostRegistryKey.h"
-#include "TestSandbox.h"
-#include "WindowsSupport.h"
-#include "ZelManagerSettings.h"
+#include "integration/HostEnvironment.h"
+#include "integration/HostRegistryKey.h"
+#include "tests/support/TestSandbox.h"
+#include "integration/WindowsSupport.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFileInfo>

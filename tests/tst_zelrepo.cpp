@@ -1,6 +1,6 @@
-#include "TestSandbox.h"
-#include "ZelManagerRepositoryBuilder.h"
-#include "ZelManagerRepositoryIndex.h"
+#include "tests/support/TestSandbox.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
+#include "tools/ZelManagerRepositoryIndex.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,6 +1,6 @@
-#include "ZelManagerRepositoryBuilder.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
 
-#include "MMd5SumCalculator.h"
+#include "engine/MMd5SumCalculator.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERREPOSITORYBUILDER_H
 #define ZELMANAGERREPOSITORYBUILDER_H
 
-#include "ZelManagerRepositoryIndex.h"
+#include "tools/ZelManagerRepositoryIndex.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "ZelManagerRepositoryIndex.h"
+#include "tools/ZelManagerRepositoryIndex.h"
 
 #include <QFile>
 #include <QFileInfo>

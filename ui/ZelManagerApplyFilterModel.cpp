@@ -1,6 +1,6 @@
-#include "ZelManagerApplyFilterModel.h"
+#include "ui/ZelManagerApplyFilterModel.h"
 
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerDatabase.h"
 
 ZelManagerApplyFilterModel::ZelManagerApplyFilterModel(QObject *parent)
     : QSortFilterProxyModel(parent)

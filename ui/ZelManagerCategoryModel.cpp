@@ -1,7 +1,7 @@
-#include "ZelManagerCategoryModel.h"
+#include "ui/ZelManagerCategoryModel.h"
 
-#include "ZelManagerCategory.h"
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerCategory.h"
+#include "database/ZelManagerDatabase.h"
 
 #include <QMap>
 

@@ -1,6 +1,6 @@
-#include "ZelManagerOperationModel.h"
+#include "ui/ZelManagerOperationModel.h"
 
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerDatabase.h"
 
 #include <QSet>
 #include <QThread>

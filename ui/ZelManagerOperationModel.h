@@ -1,7 +1,7 @@
 #ifndef ZELMANAGEROPERATIONMODEL_H
 #define ZELMANAGEROPERATIONMODEL_H
 
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QAbstractListModel>
 #include <QHash>

@@ -1,7 +1,7 @@
-#include "ZelManagerPackageFilterModel.h"
+#include "ui/ZelManagerPackageFilterModel.h"
 
-#include "ZelManagerDatabase.h"
-#include "ZelManagerPackageModel.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerPackageModel.h"
 
 ZelManagerPackageFilterModel::ZelManagerPackageFilterModel(QObject *parent)
     : QSortFilterProxyModel(parent)

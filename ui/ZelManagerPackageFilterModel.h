@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERPACKAGEFILTERMODEL_H
 #define ZELMANAGERPACKAGEFILTERMODEL_H
 
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QPointer>
 #include <QSortFilterProxyModel>

@@ -1,6 +1,6 @@
-#include "ZelManagerPackageModel.h"
+#include "ui/ZelManagerPackageModel.h"
 
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerDatabase.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERPACKAGEMODEL_H
 #define ZELMANAGERPACKAGEMODEL_H
 
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QAbstractListModel>
 #include <QHash>

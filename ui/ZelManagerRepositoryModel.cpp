@@ -1,6 +1,6 @@
-#include "ZelManagerRepositoryModel.h"
+#include "ui/ZelManagerRepositoryModel.h"
 
-#include "ZelManagerSettings.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <algorithm>
 

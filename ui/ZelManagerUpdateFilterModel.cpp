@@ -1,6 +1,6 @@
-#include "ZelManagerUpdateFilterModel.h"
+#include "ui/ZelManagerUpdateFilterModel.h"
 
-#include "ZelManagerDatabase.h"
+#include "database/ZelManagerDatabase.h"
 
 ZelManagerUpdateFilterModel::ZelManagerUpdateFilterModel(QObject *parent)
     : QSortFilterProxyModel(parent)

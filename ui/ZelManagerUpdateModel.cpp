@@ -1,6 +1,6 @@
-#include "ZelManagerUpdateModel.h"
+#include "ui/ZelManagerUpdateModel.h"
 
-#include "ZelManagerSettings.h"
+#include "settings/ZelManagerSettings.h"
 
 ZelManagerUpdateModel::ZelManagerUpdateModel(QObject *parent)
     : QAbstractListModel(parent)

@@ -1,7 +1,7 @@
 #ifndef ZELMANAGERUPDATEMODEL_H
 #define ZELMANAGERUPDATEMODEL_H
 
-#include "ZelManagerRepositoryUpdater.h"
+#include "database/ZelManagerRepositoryUpdater.h"
 
 #include <QAbstractListModel>
 #include <QHash>

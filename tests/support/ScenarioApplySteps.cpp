@@ -1,12 +1,12 @@
-#include "ScenarioApplySteps.h"
+#include "tests/support/ScenarioApplySteps.h"
 
-#include "ScenarioRunner.h"
-#include "TestDatabaseFile.h"
-#include "TestSandbox.h"
-#include "ZelManagerApplyRun.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerOperationModel.h"
-#include "ZelManagerSettings.h"
+#include "tests/support/ScenarioRunner.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestSandbox.h"
+#include "engine/ZelManagerApplyRun.h"
+#include "database/ZelManagerDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFile>

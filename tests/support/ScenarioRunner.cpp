@@ -1,14 +1,14 @@
-#include "ScenarioRunner.h"
+#include "tests/support/ScenarioRunner.h"
 
-#include "TestHttpServer.h"
-#include "TestPackageDatabase.h"
-#include "TestRepository.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerRepositoryBuilder.h"
-#include "ZelManagerRepositoryIndex.h"
-#include "ZelManagerScriptEngine.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "tests/support/TestRepository.h"
+#include "database/ZelManagerDatabase.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
+#include "tools/ZelManagerRepositoryIndex.h"
+#include "engine/ZelManagerScriptEngine.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QDir>
 #include <QFile>

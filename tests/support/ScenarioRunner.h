@@ -1,7 +1,7 @@
 #ifndef SCENARIORUNNER_H
 #define SCENARIORUNNER_H
 
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QByteArray>
 #include <QHash>

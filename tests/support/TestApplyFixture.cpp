@@ -1,10 +1,10 @@
-#include "TestApplyFixture.h"
+#include "tests/support/TestApplyFixture.h"
 
-#include "ZelManagerDatabase.h"
-#include "ZelManagerRepositoryUpdater.h"
-#include "ZelManagerScriptEngine.h"
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerRepositoryUpdater.h"
+#include "engine/ZelManagerScriptEngine.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QDir>
 #include <QEventLoop>

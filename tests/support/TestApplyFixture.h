@@ -1,9 +1,9 @@
 #ifndef TESTAPPLYFIXTURE_H
 #define TESTAPPLYFIXTURE_H
 
-#include "TestHttpServer.h"
-#include "TestPackageDatabase.h"
-#include "ZelManagerRepositoryBuilder.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "TestDatabaseFile.h"
+#include "tests/support/TestDatabaseFile.h"
 
-#include "ZelManagerDatabase.h"
-#include "ZelManagerPackage.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerPackage.h"
 
 #include <QDir>
 #include <QFileInfo>

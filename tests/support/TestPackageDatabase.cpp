@@ -1,7 +1,7 @@
-#include "TestPackageDatabase.h"
+#include "tests/support/TestPackageDatabase.h"
 
-#include "ZelManagerDatabase.h"
-#include "ZelManagerSettings.h"
+#include "database/ZelManagerDatabase.h"
+#include "settings/ZelManagerSettings.h"
 
 TestPackageDatabase::TestPackageDatabase(const QList<QUrl> &repositories)
 {

@@ -1,7 +1,7 @@
 #ifndef TESTPACKAGEDATABASE_H
 #define TESTPACKAGEDATABASE_H
 
-#include "TestSandbox.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QList>
 #include <QString>

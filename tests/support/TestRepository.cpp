@@ -1,8 +1,8 @@
-#include "TestRepository.h"
+#include "tests/support/TestRepository.h"
 
-#include "TestSandbox.h"
-#include "ZelManagerDatabase.h"
-#include "ZelManagerRepositoryUpdater.h"
+#include "tests/support/TestSandbox.h"
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerRepositoryUpdater.h"
 
 #include <QEventLoop>
 #include <QPointer>

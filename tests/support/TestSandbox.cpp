@@ -1,4 +1,4 @@
-#include "TestSandbox.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QDir>
 #include <QFile>

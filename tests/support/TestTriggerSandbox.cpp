@@ -1,7 +1,7 @@
-#include "TestTriggerSandbox.h"
+#include "tests/support/TestTriggerSandbox.h"
 
-#include "ZelManagerSettings.h"
-#include "ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "integration/ZelManagerTrigger.h"
 
 #include <QDir>
 

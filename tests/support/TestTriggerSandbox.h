@@ -1,7 +1,7 @@
 #ifndef TESTTRIGGERSANDBOX_H
 #define TESTTRIGGERSANDBOX_H
 
-#include "TestSandbox.h"
+#include "tests/support/TestSandbox.h"
 
 // A sandbox whose installation folder exists and whose triggers are created;
 // the triggers and the settings go before the folder does.

@@ -1,7 +1,7 @@
 // zelrepo: builds package archives from package source folders and keeps a
 // repository's "packages.xml" up to date.
 
-#include "ZelManagerRepositoryBuilder.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
 
 #include <QCoreApplication>
 #include <QStringList>
