@@ -31,8 +31,8 @@ QString MLibraryInfo::getVersion()
 
 QDateTime MLibraryInfo::parseBuildTime(const char *date, const char *time)
 {
-    static const char *const months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+    static const char *const months[]
+        = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
     const QStringList parts = QString::fromLatin1(date).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (parts.size() != 3)
         return QDateTime();
@@ -45,7 +45,7 @@ QDateTime MLibraryInfo::parseBuildTime(const char *date, const char *time)
     if (clock.size() != 3)
         return QDateTime();
     return QDateTime(QDate(parts.at(2).toInt(), month, parts.at(1).toInt()),
-                     QTime(clock.at(0).toInt(), clock.at(1).toInt(), clock.at(2).toInt()), Qt::UTC);
+        QTime(clock.at(0).toInt(), clock.at(1).toInt(), clock.at(2).toInt()), Qt::UTC);
 }
 
 QDateTime MLibraryInfo::getBuildTime()
@@ -80,15 +80,42 @@ QString MLibraryInfo::subPath(bool user, int target, const QString &sub)
     return getPrefixPath(user, target) + QLatin1Char('/') + sub;
 }
 
-QString MLibraryInfo::getBinariesPath(bool user, int target) { return subPath(user, target, QStringLiteral("bin")); }
-QString MLibraryInfo::getHeadersPath(bool user, int target) { return subPath(user, target, QStringLiteral("include")); }
-QString MLibraryInfo::getLibrariesPath(bool user, int target) { return subPath(user, target, QStringLiteral("lib")); }
-QString MLibraryInfo::getPluginsPath(bool user, int target) { return subPath(user, target, QStringLiteral("lib/plugins")); }
-QString MLibraryInfo::getDataPath(bool user, int target) { return subPath(user, target, QStringLiteral("share")); }
-QString MLibraryInfo::getResourcesPath(bool user, int target) { return subPath(user, target, QStringLiteral("share/resources")); }
-QString MLibraryInfo::getDocumentationPath(bool user, int target) { return subPath(user, target, QStringLiteral("share/doc")); }
-QString MLibraryInfo::getVariableDataPath(bool user, int target) { return subPath(user, target, QStringLiteral("var")); }
-QString MLibraryInfo::getTranslationsPath(bool user, int target) { return subPath(user, target, QStringLiteral("share/translations")); }
+QString MLibraryInfo::getBinariesPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("bin"));
+}
+QString MLibraryInfo::getHeadersPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("include"));
+}
+QString MLibraryInfo::getLibrariesPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("lib"));
+}
+QString MLibraryInfo::getPluginsPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("lib/plugins"));
+}
+QString MLibraryInfo::getDataPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("share"));
+}
+QString MLibraryInfo::getResourcesPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("share/resources"));
+}
+QString MLibraryInfo::getDocumentationPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("share/doc"));
+}
+QString MLibraryInfo::getVariableDataPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("var"));
+}
+QString MLibraryInfo::getTranslationsPath(bool user, int target)
+{
+    return subPath(user, target, QStringLiteral("share/translations"));
+}
 
 void MLibraryInfo::updateNativeTarget()
 {
@@ -98,6 +125,15 @@ void MLibraryInfo::updateNativeTarget()
     target = { true, 32, QStringLiteral("i386"), QStringLiteral("i686") };
 }
 
-int MLibraryInfo::nativeWordSize() { return nativeTarget().wordSize; }
-QString MLibraryInfo::nativeArchitecture() { return nativeTarget().architecture; }
-QString MLibraryInfo::nativeProcessor() { return nativeTarget().processor; }
+int MLibraryInfo::nativeWordSize()
+{
+    return nativeTarget().wordSize;
+}
+QString MLibraryInfo::nativeArchitecture()
+{
+    return nativeTarget().architecture;
+}
+QString MLibraryInfo::nativeProcessor()
+{
+    return nativeTarget().processor;
+}

@@ -39,7 +39,7 @@ QString ZelManagerLauncher::programFolder(const QString &programPath)
 
 QStringList ZelManagerLauncher::childArguments(const Switches &switches)
 {
-    QStringList arguments{ QStringLiteral("--norelaunch") };
+    QStringList arguments { QStringLiteral("--norelaunch") };
     if (switches.noLibsPath)
         arguments << QStringLiteral("--nolibspath");
     return arguments;
@@ -48,18 +48,17 @@ QStringList ZelManagerLauncher::childArguments(const Switches &switches)
 QString ZelManagerLauncher::childCommandLine(const QString &programPath, const Switches &switches)
 {
     return QLatin1Char('"') + QDir::toNativeSeparators(programPath) + QLatin1Char('"') + QLatin1Char(' ')
-           + childArguments(switches).join(QLatin1Char(' '));
+        + childArguments(switches).join(QLatin1Char(' '));
 }
 
-QProcessEnvironment ZelManagerLauncher::childEnvironment(const QString &programPath,
-                                                         const QProcessEnvironment &base)
+QProcessEnvironment ZelManagerLauncher::childEnvironment(const QString &programPath, const QProcessEnvironment &base)
 {
     QProcessEnvironment environment = base;
     const QString folder = programFolder(programPath);
     environment.insert(QStringLiteral("Path"), folder);
     environment.insert(QStringLiteral("QT_STYLE_OVERRIDE"), QStringLiteral("qtcurve"));
-    environment.insert(QStringLiteral("QTCURVE_CONFIG_FILE"),
-                       folder + QDir::toNativeSeparators(QStringLiteral("/styles/stylerc")));
+    environment.insert(
+        QStringLiteral("QTCURVE_CONFIG_FILE"), folder + QDir::toNativeSeparators(QStringLiteral("/styles/stylerc")));
     return environment;
 }
 
@@ -75,7 +74,7 @@ bool ZelManagerLauncher::relaunch(const QString &programPath, const Switches &sw
 
 QStringList ZelManagerLauncher::libraryPaths(const QString &folder)
 {
-    QStringList paths{ folder };
+    QStringList paths { folder };
     const QString qtPlugins = QLibraryInfo::location(QLibraryInfo::PluginsPath);
     if (!paths.contains(qtPlugins))
         paths << qtPlugins;

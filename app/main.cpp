@@ -1,8 +1,8 @@
-#include "style/MResourceManager.h"
-#include "style/MStyle.h"
-#include "integration/WindowsSupport.h"
 #include "app/ZelManager.h"
 #include "app/ZelManagerLauncher.h"
+#include "integration/WindowsSupport.h"
+#include "style/MResourceManager.h"
+#include "style/MStyle.h"
 
 #include <QApplication>
 #include <QDir>

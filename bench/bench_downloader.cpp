@@ -6,12 +6,12 @@
 //
 //     bench_downloader [megabytes]      (default 300)
 
-#include "engine/ApplyContext.h"
 #include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
+#include "engine/ApplyContext.h"
 #include "engine/ZelManagerPackageDownloader.h"
-#include "tools/ZelManagerRepositoryBuilder.h"
 #include "settings/ZelManagerSettings.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QCoreApplication>
 #include <QDir>

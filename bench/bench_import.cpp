@@ -10,11 +10,11 @@
 // Everything happens in a temporary folder; HOME and the other locations the
 // program writes to point into it.
 
-#include "tests/support/TestSandbox.h"
 #include "database/ZelManagerDatabase.h"
 #include "database/ZelManagerRepositoryUpdater.h"
-#include "settings/ZelManagerSettings.h"
 #include "database/ZelManagerSqlStatement.h"
+#include "settings/ZelManagerSettings.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -10,12 +10,12 @@
 //
 // Everything happens in temporary folders that are deleted at the end.
 
-#include "tests/support/TestApplyFixture.h"
-#include "engine/ZelManagerApplyRun.h"
 #include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
-#include "tools/ZelManagerRepositoryBuilder.h"
+#include "engine/ZelManagerApplyRun.h"
 #include "settings/ZelManagerSettings.h"
+#include "tests/support/TestApplyFixture.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,14 +8,14 @@
 // Everything happens in a sandbox: HOME and the other locations the program
 // writes to point into a temporary folder.
 
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerSqlStatement.h"
 #include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestPackageDatabase.h"
 #include "ui/ZelManagerCategoryModel.h"
-#include "database/ZelManagerDatabase.h"
 #include "ui/ZelManagerOperationModel.h"
 #include "ui/ZelManagerPackageFilterModel.h"
 #include "ui/ZelManagerPackageModel.h"
-#include "database/ZelManagerSqlStatement.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -13,15 +13,15 @@
 // Everything happens in a temporary folder; HOME and the other locations the
 // program writes to point into it.
 
-#include "engine/ApplyContext.h"
-#include "integration/HostProcessRelease.h"
-#include "tests/support/TestSandbox.h"
 #include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
-#include "engine/ZelManagerRemoveManager.h"
-#include "settings/ZelManagerSettings.h"
 #include "database/ZelManagerSql.h"
 #include "database/ZelManagerSqlStatement.h"
+#include "engine/ApplyContext.h"
+#include "engine/ZelManagerRemoveManager.h"
+#include "integration/HostProcessRelease.h"
+#include "settings/ZelManagerSettings.h"
+#include "tests/support/TestSandbox.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,9 +2,9 @@
 #include "database/ZelManagerRepositoryUpdater.h"
 
 #include "database/ZelManagerPackageLoader.h"
-#include "settings/ZelManagerSettings.h"
 #include "database/ZelManagerSql.h"
 #include "database/ZelManagerSqlStatement.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,8 +2,8 @@
 
 #include "database/ZelManagerDatabase.h"
 #include "database/ZelManagerIndexImport.h"
-#include "settings/ZelManagerSettings.h"
 #include "database/ZelManagerSql.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFile>

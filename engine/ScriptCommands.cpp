@@ -1,7 +1,7 @@
 #include "engine/ScriptCommands.h"
 
-#include "integration/HostRegistryKey.h"
 #include "engine/ScriptCommandCall.h"
+#include "integration/HostRegistryKey.h"
 #include "integration/ShellLink.h"
 #include "integration/WindowsSupport.h"
 

@@ -1,13 +1,13 @@
 #include "engine/ZelManagerApplyRun.h"
 
 #include "engine/ApplyContext.h"
-#include "integration/WindowsSupport.h"
 #include "engine/ZelManagerDownloadManager.h"
-#include "ui/ZelManagerOperationModel.h"
 #include "engine/ZelManagerRemoveManager.h"
 #include "engine/ZelManagerScriptEngine.h"
-#include "settings/ZelManagerSettings.h"
+#include "integration/WindowsSupport.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QEventLoop>
 

@@ -1,12 +1,12 @@
 #include "engine/ZelManagerDownloadManager.h"
 
-#include "engine/ApplyContext.h"
-#include "integration/WindowsSupport.h"
 #include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
+#include "engine/ApplyContext.h"
 #include "engine/ZelManagerPackageDownloader.h"
 #include "engine/ZelManagerPackageInstaller.h"
+#include "integration/WindowsSupport.h"
 #include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QFileInfo>
 

@@ -1,10 +1,10 @@
 #include "engine/ZelManagerPackageDownloader.h"
 
+#include "database/ZelManagerDatabase.h"
 #include "engine/ApplyContext.h"
 #include "engine/ZelManagerArchiveEntry.h"
-#include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
 #include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QDir>
 #include <QFile>

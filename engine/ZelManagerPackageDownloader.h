@@ -1,9 +1,9 @@
 #ifndef ZELMANAGERPACKAGEDOWNLOADER_H
 #define ZELMANAGERPACKAGEDOWNLOADER_H
 
-#include "engine/MMd5SumCalculator.h"
 #include "database/PackageInfo.h"
 #include "database/ZelManagerPackage.h"
+#include "engine/MMd5SumCalculator.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,16 +1,16 @@
 #include "engine/ZelManagerPackageInstaller.h"
 
-#include "engine/ApplyContext.h"
-#include "integration/WindowsSupport.h"
-#include "engine/ZelManagerArchiveEntry.h"
 #include "database/ZelManagerDatabase.h"
+#include "engine/ApplyContext.h"
+#include "engine/ZelManagerArchiveEntry.h"
 #include "engine/ZelManagerFixupStream.h"
-#include "ui/ZelManagerOperationModel.h"
 #include "engine/ZelManagerPackageDownloader.h"
 #include "engine/ZelManagerPackageRemover.h"
 #include "engine/ZelManagerScriptEngine.h"
-#include "settings/ZelManagerSettings.h"
+#include "integration/WindowsSupport.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QDir>
 #include <QFile>
@@ -301,7 +301,8 @@ bool ZelManagerPackageInstaller::readEntryData(struct archive *archive, qint64 s
         if (got <= 0) {
             if (!m_stop)
                 m_archiveError = tr("Damaged package archive: %1")
-                                     .arg(got < 0 ? ZelManagerArchiveEntry::errorText(archive) : tr("%1 ends early").arg(m_archivePath));
+                                     .arg(got < 0 ? ZelManagerArchiveEntry::errorText(archive)
+                                                  : tr("%1 ends early").arg(m_archivePath));
             return false;
         }
         done += got;

@@ -1,13 +1,13 @@
 #include "engine/ZelManagerPackageRemover.h"
 
-#include "engine/ApplyContext.h"
-#include "integration/HostProcessRelease.h"
-#include "engine/ZelManagerArchiveEntry.h"
 #include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
+#include "engine/ApplyContext.h"
+#include "engine/ZelManagerArchiveEntry.h"
 #include "engine/ZelManagerScriptEngine.h"
-#include "settings/ZelManagerSettings.h"
+#include "integration/HostProcessRelease.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "engine/ZelManagerRemoveManager.h"
 
-#include "engine/ApplyContext.h"
 #include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
+#include "engine/ApplyContext.h"
 #include "engine/ZelManagerPackageRemover.h"
 #include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -191,6 +191,6 @@ void ZelManagerRemoveManager::failWaiting(const QString &name, const QString &de
 // Nothing outside the target folder is touched.
 void ZelManagerRemoveManager::removeEmptyFolders()
 {
-    ZelManagerPackageRemover::removeEmptyFolders(m_folders,
-                                                 QDir::cleanPath(ZelManagerSettings::instance()->targetPath()));
+    ZelManagerPackageRemover::removeEmptyFolders(
+        m_folders, QDir::cleanPath(ZelManagerSettings::instance()->targetPath()));
 }

@@ -1,7 +1,7 @@
 #include "engine/ZelManagerScriptEngine.h"
 
-#include "engine/ScriptCommands.h"
 #include "database/ZelManagerDatabase.h"
+#include "engine/ScriptCommands.h"
 #include "settings/ZelManagerSettings.h"
 
 #include <QScriptEngine>

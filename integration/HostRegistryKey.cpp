@@ -22,7 +22,7 @@ struct Value
     QVariant data;
 };
 using Key = QMap<QString, QPair<QString, Value>>; // lower-case name -> (name, value)
-using Hive = QMap<QString, QPair<QString, Key>>;  // lower-case path -> (path, key)
+using Hive = QMap<QString, QPair<QString, Key>>; // lower-case path -> (path, key)
 
 QString escape(const QString &text)
 {
@@ -54,10 +54,10 @@ QString unescape(const QString &text)
             continue;
         }
         QChar n = text.at(++i);
-        out += n == QLatin1Char('n')   ? QChar(QLatin1Char('\n'))
-               : n == QLatin1Char('r') ? QChar(QLatin1Char('\r'))
-               : n == QLatin1Char('e') ? QChar(QLatin1Char('='))
-                                       : n;
+        out += n == QLatin1Char('n') ? QChar(QLatin1Char('\n'))
+            : n == QLatin1Char('r')  ? QChar(QLatin1Char('\r'))
+            : n == QLatin1Char('e')  ? QChar(QLatin1Char('='))
+                                     : n;
     }
     return out;
 }
@@ -109,13 +109,12 @@ bool writeHive(const QString &file, const Hive &hive)
         text += QLatin1Char('[') + escape(key.first) + QLatin1String("]\n");
         for (const auto &entry : key.second) {
             const Value &v = entry.second;
-            QString type = v.type == HostRegistryKey::Dword    ? QStringLiteral("dword")
-                           : v.type == HostRegistryKey::String ? QStringLiteral("sz")
-                                                               : QStringLiteral("expand");
-            QString data = v.type == HostRegistryKey::Dword ? QString::number(v.data.value<quint32>())
-                                                            : v.data.toString();
-            text += escape(entry.first) + QLatin1Char('=') + type + QLatin1Char(':') + escape(data)
-                    + QLatin1Char('\n');
+            QString type = v.type == HostRegistryKey::Dword ? QStringLiteral("dword")
+                : v.type == HostRegistryKey::String         ? QStringLiteral("sz")
+                                                            : QStringLiteral("expand");
+            QString data
+                = v.type == HostRegistryKey::Dword ? QString::number(v.data.value<quint32>()) : v.data.toString();
+            text += escape(entry.first) + QLatin1Char('=') + type + QLatin1Char(':') + escape(data) + QLatin1Char('\n');
         }
     }
     f.write(text.toUtf8());

@@ -122,10 +122,10 @@ void removeFromSystemPath(const QString &folder)
 // joined (machine first), as a Windows login does.
 void broadcastEnvironmentChange()
 {
-    QMap<QString, QString> machine =
-        environmentValues(HostRegistryKey::LocalMachine, QLatin1String(MachineEnvironmentKey));
-    const QMap<QString, QString> user =
-        environmentValues(HostRegistryKey::CurrentUser, QLatin1String(UserEnvironmentKey));
+    QMap<QString, QString> machine
+        = environmentValues(HostRegistryKey::LocalMachine, QLatin1String(MachineEnvironmentKey));
+    const QMap<QString, QString> user
+        = environmentValues(HostRegistryKey::CurrentUser, QLatin1String(UserEnvironmentKey));
     QStringList pathParts;
     const QMap<QString, QString> *const both[] = { &machine, &user };
     for (const QMap<QString, QString> *values : both) {
@@ -146,8 +146,8 @@ void broadcastEnvironmentChange()
     }
     if (!pathParts.isEmpty()) {
         text += QStringLiteral("export Path=%1\n").arg(shellQuoted(pathParts.join(QLatin1Char(';'))));
-        text += QStringLiteral("export PATH=%1\"${PATH:+:$PATH}\"\n")
-                    .arg(shellQuoted(pathParts.join(QLatin1Char(':'))));
+        text
+            += QStringLiteral("export PATH=%1\"${PATH:+:$PATH}\"\n").arg(shellQuoted(pathParts.join(QLatin1Char(':'))));
     }
     const QString file = HostEnvironment::environmentScriptFile();
     QDir().mkpath(QFileInfo(file).absolutePath());

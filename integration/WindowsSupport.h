@@ -10,8 +10,8 @@
 // script of HostEnvironment.
 
 extern const char *const MachineEnvironmentKey; // "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
-extern const char *const UserEnvironmentKey;    // "Environment"
-extern const char *const FileSystemKey;         // "SYSTEM\\CurrentControlSet\\Control\\FileSystem"
+extern const char *const UserEnvironmentKey; // "Environment"
+extern const char *const FileSystemKey; // "SYSTEM\\CurrentControlSet\\Control\\FileSystem"
 
 bool setSystemEnvironmentVariable(const QString &name, const QString &value);
 bool removeSystemEnvironmentVariable(const QString &name);

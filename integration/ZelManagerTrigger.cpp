@@ -3,10 +3,10 @@
 #include "integration/ZelManagerAlternativeTrigger.h"
 #include "integration/ZelManagerApplicationTrigger.h"
 #include "integration/ZelManagerEnvironmentTrigger.h"
-#include "settings/ZelManagerSettings.h"
 #include "integration/ZelManagerSystemServiceTrigger.h"
 #include "integration/ZelManagerUpdateIconThemeTrigger.h"
 #include "integration/ZelManagerUpdateInfoDirTrigger.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QStringList>
 

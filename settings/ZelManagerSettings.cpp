@@ -75,10 +75,10 @@ QUrl ZelManagerSettings::officialRepositoryUrl()
 
 QStringList ZelManagerSettings::defaultExcludedSuffixes()
 {
-    return { QStringLiteral(".bz2"), QStringLiteral(".bmp"), QStringLiteral(".gz"),   QStringLiteral(".gif"),
-             QStringLiteral(".jpg"), QStringLiteral(".jpeg"), QStringLiteral(".pdf"), QStringLiteral(".png"),
-             QStringLiteral(".pyc"), QStringLiteral(".qmlc"), QStringLiteral(".rar"), QStringLiteral(".svg"),
-             QStringLiteral(".ttc"), QStringLiteral(".ttf"), QStringLiteral(".xz"),   QStringLiteral(".zip") };
+    return { QStringLiteral(".bz2"), QStringLiteral(".bmp"), QStringLiteral(".gz"), QStringLiteral(".gif"),
+        QStringLiteral(".jpg"), QStringLiteral(".jpeg"), QStringLiteral(".pdf"), QStringLiteral(".png"),
+        QStringLiteral(".pyc"), QStringLiteral(".qmlc"), QStringLiteral(".rar"), QStringLiteral(".svg"),
+        QStringLiteral(".ttc"), QStringLiteral(".ttf"), QStringLiteral(".xz"), QStringLiteral(".zip") };
 }
 
 QStringList ZelManagerSettings::defaultExcludedFolders()

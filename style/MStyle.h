@@ -14,7 +14,7 @@ public:
 
     QPalette standardPalette() const override;
     QIcon standardIcon(StandardPixmap standardIcon, const QStyleOption *option = nullptr,
-                       const QWidget *widget = nullptr) const override;
+        const QWidget *widget = nullptr) const override;
 
     // Icon-theme name of a standard icon; empty when it has none.
     static QString standardIconName(StandardPixmap standardIcon);

@@ -1,12 +1,12 @@
-#include "engine/ApplyContext.h"
-#include "tests/support/TestApplyFixture.h"
-#include "tests/support/TestDatabaseFile.h"
-#include "engine/ZelManagerApplyRun.h"
 #include "database/ZelManagerDatabase.h"
+#include "engine/ApplyContext.h"
+#include "engine/ZelManagerApplyRun.h"
 #include "engine/ZelManagerDownloadManager.h"
-#include "ui/ZelManagerOperationModel.h"
 #include "engine/ZelManagerPackageDownloader.h"
 #include "settings/ZelManagerSettings.h"
+#include "tests/support/TestApplyFixture.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,9 +1,9 @@
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerSql.h"
+#include "settings/ZelManagerSettings.h"
 #include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestPackageDatabase.h"
 #include "tests/support/TestSandbox.h"
-#include "database/ZelManagerDatabase.h"
-#include "settings/ZelManagerSettings.h"
-#include "database/ZelManagerSql.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -400,9 +400,9 @@ void TestDatabase::installationAndRemovalRoundTrip()
 void TestDatabase::literalKeepsStatementsIntact()
 {
     TestDatabaseFile file(m_sandbox->path() + QStringLiteral("/literal.db"), TestDatabaseFile::Repository);
-    for (const QString &value : { QStringLiteral("''''"), QStringLiteral("x'); DELETE FROM infos; --"),
-             QStringLiteral("a -- b /* c"), QStringLiteral("C:\\Program Files\\'"),
-             QString::fromUtf8("caf\xc3\xa9 \xe2\x80\x99"), QString() }) {
+    for (const QString &value :
+        { QStringLiteral("''''"), QStringLiteral("x'); DELETE FROM infos; --"), QStringLiteral("a -- b /* c"),
+            QStringLiteral("C:\\Program Files\\'"), QString::fromUtf8("caf\xc3\xa9 \xe2\x80\x99"), QString() }) {
         QVERIFY(file.exec(QStringLiteral("DELETE FROM infos;")));
         QVERIFY(file.exec(QStringLiteral("INSERT INTO infos VALUES('keep','','');")));
         const QString statement = QStringLiteral("insert into infos values(%1,%2,'d');")

@@ -1,9 +1,9 @@
 #include "integration/DesktopEntry.h"
 #include "integration/ShellLink.h"
-#include "tests/support/TestTriggerSandbox.h"
 #include "integration/ZelManagerApplicationTrigger.h"
-#include "settings/ZelManagerSettings.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "tests/support/TestTriggerSandbox.h"
 
 #include <QDir>
 #include <QFileInfo>

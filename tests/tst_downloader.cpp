@@ -1,13 +1,13 @@
+#include "database/ZelManagerDatabase.h"
 #include "engine/ApplyContext.h"
 #include "engine/MMd5SumCalculator.h"
+#include "engine/ZelManagerPackageDownloader.h"
+#include "settings/ZelManagerSettings.h"
 #include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestPackageDatabase.h"
-#include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
-#include "engine/ZelManagerPackageDownloader.h"
 #include "tools/ZelManagerRepositoryBuilder.h"
-#include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QDir>
 #include <QRandomGenerator>

@@ -1,8 +1,8 @@
-#include "tests/support/TestTriggerSandbox.h"
 #include "integration/WindowsSupport.h"
-#include "settings/ZelManagerSettings.h"
 #include "integration/ZelManagerTrigger.h"
 #include "integration/ZelManagerUpdateInfoDirTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "tests/support/TestTriggerSandbox.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,13 +1,13 @@
-#include "engine/ApplyContext.h"
-#include "tests/support/TestDatabaseFile.h"
-#include "tests/support/TestPackageDatabase.h"
 #include "database/ZelManagerDatabase.h"
+#include "engine/ApplyContext.h"
 #include "engine/ZelManagerFixupStream.h"
 #include "engine/ZelManagerPackageDownloader.h"
 #include "engine/ZelManagerPackageInstaller.h"
-#include "tools/ZelManagerRepositoryBuilder.h"
 #include "engine/ZelManagerScriptEngine.h"
 #include "settings/ZelManagerSettings.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "app/MLibraryInfo.h"
-#include "tests/support/TestSandbox.h"
 #include "app/ZelManagerLauncher.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -42,17 +42,17 @@ private slots:
         QTest::addColumn<bool>("noLibsPath");
         QTest::addColumn<QString>("commandLine");
         const QString quoted = QStringLiteral("\"/opt/vp/zelmanager\"");
-        QTest::newRow("none") << QStringList{ "zelmanager" } << false << false
+        QTest::newRow("none") << QStringList { "zelmanager" } << false << false
                               << quoted + QStringLiteral(" --norelaunch");
-        QTest::newRow("nolibspath") << QStringList{ "zelmanager", "--nolibspath" } << false << true
+        QTest::newRow("nolibspath") << QStringList { "zelmanager", "--nolibspath" } << false << true
                                     << quoted + QStringLiteral(" --norelaunch --nolibspath");
-        QTest::newRow("norelaunch") << QStringList{ "zelmanager", "x", "--norelaunch" } << true << false
+        QTest::newRow("norelaunch") << QStringList { "zelmanager", "x", "--norelaunch" } << true << false
                                     << quoted + QStringLiteral(" --norelaunch");
-        QTest::newRow("both") << QStringList{ "zelmanager", "--nolibspath", "--norelaunch" } << true << true
+        QTest::newRow("both") << QStringList { "zelmanager", "--nolibspath", "--norelaunch" } << true << true
                               << quoted + QStringLiteral(" --norelaunch --nolibspath");
-        QTest::newRow("program name only counts first") << QStringList{ "--norelaunch" } << false << false
-                                                        << quoted + QStringLiteral(" --norelaunch");
-        QTest::newRow("case sensitive") << QStringList{ "zelmanager", "--NoRelaunch", "--nolibspath=1" } << false
+        QTest::newRow("program name only counts first")
+            << QStringList { "--norelaunch" } << false << false << quoted + QStringLiteral(" --norelaunch");
+        QTest::newRow("case sensitive") << QStringList { "zelmanager", "--NoRelaunch", "--nolibspath=1" } << false
                                         << false << quoted + QStringLiteral(" --norelaunch");
     }
 
@@ -73,8 +73,8 @@ private slots:
         QProcessEnvironment base;
         base.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin"));
         base.insert(QStringLiteral("Path"), QStringLiteral("/old"));
-        const QProcessEnvironment env =
-            ZelManagerLauncher::childEnvironment(QStringLiteral("/opt/vp/bin/zelmanager"), base);
+        const QProcessEnvironment env
+            = ZelManagerLauncher::childEnvironment(QStringLiteral("/opt/vp/bin/zelmanager"), base);
         QCOMPARE(env.value(QStringLiteral("Path")), QStringLiteral("/opt/vp/bin"));
         QCOMPARE(env.value(QStringLiteral("PATH")), QStringLiteral("/usr/bin"));
         QCOMPARE(env.value(QStringLiteral("QT_STYLE_OVERRIDE")), QStringLiteral("qtcurve"));
@@ -115,15 +115,15 @@ private slots:
         env.insert(QStringLiteral("ZELMANAGER_STARTUP_REPORT"), report);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         second.setProcessEnvironment(env);
-        second.start(program(), { QStringLiteral("--norelaunch"), QStringLiteral("--nolibspath"),
-                                  QStringLiteral("extra") });
+        second.start(
+            program(), { QStringLiteral("--norelaunch"), QStringLiteral("--nolibspath"), QStringLiteral("extra") });
         QVERIFY(second.waitForFinished(60000));
         QCOMPARE(second.exitCode(), 0);
         const QMap<QString, QString> values = readReport(report);
         QVERIFY(values.value(QStringLiteral("arguments")).endsWith(QStringLiteral("|--norelaunch|--nolibspath|extra")));
         QVERIFY(!values.value(QStringLiteral("librarypaths")).startsWith(QFileInfo(program()).absolutePath()));
-        QVERIFY(values.value(QStringLiteral("librarypaths"))
-                    .contains(QLibraryInfo::location(QLibraryInfo::PluginsPath)));
+        QVERIFY(
+            values.value(QStringLiteral("librarypaths")).contains(QLibraryInfo::location(QLibraryInfo::PluginsPath)));
     }
 
     void libraryInfo()

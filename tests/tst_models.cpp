@@ -1,12 +1,12 @@
+#include "database/ZelManagerCategory.h"
+#include "database/ZelManagerDatabase.h"
+#include "settings/ZelManagerSettings.h"
 #include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestPackageDatabase.h"
-#include "database/ZelManagerCategory.h"
 #include "ui/ZelManagerCategoryModel.h"
-#include "database/ZelManagerDatabase.h"
 #include "ui/ZelManagerPackageFilterModel.h"
 #include "ui/ZelManagerPackageModel.h"
 #include "ui/ZelManagerRepositoryModel.h"
-#include "settings/ZelManagerSettings.h"
 #include "ui/ZelManagerUpdateFilterModel.h"
 
 #include <QAbstractItemModelTester>

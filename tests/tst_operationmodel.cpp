@@ -1,7 +1,7 @@
+#include "database/ZelManagerDatabase.h"
 #include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestPackageDatabase.h"
 #include "ui/ZelManagerApplyFilterModel.h"
-#include "database/ZelManagerDatabase.h"
 #include "ui/ZelManagerOperationModel.h"
 
 #include <QAbstractItemModelTester>

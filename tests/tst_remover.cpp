@@ -1,15 +1,15 @@
-#include "engine/ApplyContext.h"
-#include "integration/HostProcessRelease.h"
-#include "tests/support/TestDatabaseFile.h"
-#include "tests/support/TestPackageDatabase.h"
-#include "integration/ZelManagerApplicationTrigger.h"
 #include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerOperationModel.h"
+#include "engine/ApplyContext.h"
 #include "engine/ZelManagerPackageRemover.h"
 #include "engine/ZelManagerRemoveManager.h"
 #include "engine/ZelManagerScriptEngine.h"
-#include "settings/ZelManagerSettings.h"
+#include "integration/HostProcessRelease.h"
+#include "integration/ZelManagerApplicationTrigger.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "tests/support/TestDatabaseFile.h"
+#include "tests/support/TestPackageDatabase.h"
+#include "ui/ZelManagerOperationModel.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
+#include "settings/ZelManagerSettings.h"
 #include "style/MResourceManager.h"
 #include "style/MStyle.h"
 #include "tests/support/TestSandbox.h"
-#include "settings/ZelManagerSettings.h"
 
 #include <QApplication>
 #include <QtTest>
@@ -15,8 +15,8 @@ private slots:
     {
         TestSandbox sandbox;
         const QString icons = sandbox.home() + QStringLiteral("/.vantor/share/icons");
-        QVERIFY(TestSandbox::writeFile(icons + QStringLiteral("/mytheme/index.theme"),
-                                       "[Icon Theme]\nName=Mine\nDirectories=apps\n"));
+        QVERIFY(TestSandbox::writeFile(
+            icons + QStringLiteral("/mytheme/index.theme"), "[Icon Theme]\nName=Mine\nDirectories=apps\n"));
         QVERIFY(TestSandbox::writeFile(icons + QStringLiteral("/notatheme/readme"), "x"));
         ZelManagerSettings::setIconTheme(QStringLiteral("mytheme"));
         MResourceManager::initialize();

@@ -1,10 +1,10 @@
-#include "integration/HostRegistryKey.h"
-#include "integration/ShellLink.h"
-#include "tests/support/TestSandbox.h"
-#include "integration/WindowsSupport.h"
 #include "database/ZelManagerDatabase.h"
 #include "engine/ZelManagerScriptEngine.h"
+#include "integration/HostRegistryKey.h"
+#include "integration/ShellLink.h"
+#include "integration/WindowsSupport.h"
 #include "settings/ZelManagerSettings.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
-#include "tests/support/TestSandbox.h"
 #include "settings/ZelManagerSettings.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QDir>
 #include <QSettings>
@@ -25,13 +25,12 @@ void storeValues(const QVariantMap &values, const QStringList &repositories = QS
         store.setValue(QString::number(n++), value);
 }
 
-QString expectedFixFile(const QString &target, const QStringList &files, const QStringList &folders,
-                        const QStringList &suffixes)
+QString expectedFixFile(
+    const QString &target, const QStringList &files, const QStringList &folders, const QStringList &suffixes)
 {
     QString text = QStringLiteral("[settings]\nprefix=%1\n").arg(target);
     const QPair<QString, QStringList> sections[] = { { QStringLiteral("[exclude-files]"), files },
-                                                     { QStringLiteral("[exclude-folders]"), folders },
-                                                     { QStringLiteral("[exclude-suffixes]"), suffixes } };
+        { QStringLiteral("[exclude-folders]"), folders }, { QStringLiteral("[exclude-suffixes]"), suffixes } };
     for (const auto &section : sections) {
         text += QLatin1Char('\n') + section.first + QLatin1Char('\n');
         for (int i = 0; i < section.second.size(); ++i)
@@ -61,13 +60,13 @@ private slots:
         QCOMPARE(settings->architecture(), QStringLiteral("win32"));
         QCOMPARE(settings->targetPath(), settings->installPath() + QStringLiteral("/win32"));
         QCOMPARE(settings->cachePath(), m_sandbox->home() + QStringLiteral("/.cache/zelmanager"));
-        QCOMPARE(settings->repositories(), QList<QUrl>{ ZelManagerSettings::officialRepositoryUrl() });
+        QCOMPARE(settings->repositories(), QList<QUrl> { ZelManagerSettings::officialRepositoryUrl() });
         QCOMPARE(settings->repositoryLabel(ZelManagerSettings::officialRepositoryUrl()),
-                 QStringLiteral("Vantor Offical Repository"));
+            QStringLiteral("Vantor Offical Repository"));
         QVERIFY(settings->isRepositoryEnabled(ZelManagerSettings::officialRepositoryUrl()));
         QCOMPARE(settings->excludedSuffixes().size(), 16);
         QCOMPARE(settings->excludedFolders(),
-                 (QSet<QString>{ QStringLiteral("share/icons"), QStringLiteral("share/info") }));
+            (QSet<QString> { QStringLiteral("share/icons"), QStringLiteral("share/info") }));
         QVERIFY(settings->excludedFiles().isEmpty());
         QCOMPARE(settings->toolchainRoot().size(), 68);
 
@@ -79,10 +78,11 @@ private slots:
 
     void repositoryValues()
     {
-        storeValues({}, { QStringLiteral(" http://a.example/repo | Label A | 1 "),
-                          QStringLiteral("http://b.example/repo|Label B|0"),
-                          QStringLiteral("http://c.example/repo|NoBar"), QStringLiteral("http://d.example/repo||1"),
-                          QStringLiteral("|http://skipped.example"), QStringLiteral("no bar at all") });
+        storeValues({},
+            { QStringLiteral(" http://a.example/repo | Label A | 1 "),
+                QStringLiteral("http://b.example/repo|Label B|0"), QStringLiteral("http://c.example/repo|NoBar"),
+                QStringLiteral("http://d.example/repo||1"), QStringLiteral("|http://skipped.example"),
+                QStringLiteral("no bar at all") });
         ZelManagerSettings *settings = ZelManagerSettings::instance();
         const QUrl a(QStringLiteral("http://a.example/repo")), b(QStringLiteral("http://b.example/repo")),
             c(QStringLiteral("http://c.example/repo")), d(QStringLiteral("http://d.example/repo"));
@@ -101,7 +101,7 @@ private slots:
         QSignalSpy removed(settings, &ZelManagerSettings::repositoryRemoved);
         settings->setRepositoryEnabled(c, false); // value without a bar: nothing to switch
         settings->setRepositoryEnabled(d, false); // bar at position 0: nothing either
-        settings->setRepositoryEnabled(a, true);  // already enabled
+        settings->setRepositoryEnabled(a, true); // already enabled
         QCOMPARE(changed.count(), 0);
         settings->setRepositoryEnabled(b, true);
         QCOMPARE(changed.count(), 1);
@@ -123,7 +123,7 @@ private slots:
         settings->setRepository(e, QStringLiteral("Local"), false);
 
         // Saved as URL, bar, label, bar, flag; read back the same.
-        QCOMPARE(restart()->repositories(), QList<QUrl>{ e });
+        QCOMPARE(restart()->repositories(), QList<QUrl> { e });
         QVERIFY(!ZelManagerSettings::instance()->isRepositoryEnabled(e));
         QCOMPARE(ZelManagerSettings::instance()->repositoryLabel(e), QStringLiteral("Local"));
     }
@@ -134,15 +134,15 @@ private slots:
         QVERIFY(TestSandbox::writeFile(m_sandbox->work() + QStringLiteral("/packages/packages.xml"), "<x/>"));
         const QUrl local = QUrl::fromLocalFile(m_sandbox->work() + QStringLiteral("/packages"));
         ZelManagerSettings *settings = ZelManagerSettings::instance();
-        QCOMPARE(settings->repositories(), QList<QUrl>{ local });
+        QCOMPARE(settings->repositories(), QList<QUrl> { local });
         QCOMPARE(settings->repositoryLabel(local), QStringLiteral("Vantor CDROM Repository"));
         ZelManagerSettings::cleanup();
 
         QSettings store(ZelManagerSettings::organizationName(), QStringLiteral("zelmanager"));
         store.beginGroup(QStringLiteral("repositories"));
-        QCOMPARE(store.childKeys(), QStringList{ QStringLiteral("1") });
+        QCOMPARE(store.childKeys(), QStringList { QStringLiteral("1") });
         QCOMPARE(store.value(QStringLiteral("1")).toString(),
-                 local.toString() + QStringLiteral("|Vantor CDROM Repository|1"));
+            local.toString() + QStringLiteral("|Vantor CDROM Repository|1"));
     }
 
     void installPathLengthInvariant_data()
@@ -203,13 +203,13 @@ private slots:
         std::sort(suffixes.begin(), suffixes.end());
         const QString file = target + QStringLiteral("/etc/zelfixrc");
         QCOMPARE(TestSandbox::readFile(file),
-                 expectedFixFile(target, { QStringLiteral("bin/a.exe"), QStringLiteral("bin/b.exe") },
-                                 { QStringLiteral("share/icons"), QStringLiteral("share/info") }, suffixes));
+            expectedFixFile(target, { QStringLiteral("bin/a.exe"), QStringLiteral("bin/b.exe") },
+                { QStringLiteral("share/icons"), QStringLiteral("share/info") }, suffixes));
 
         // By hand: a new suffix, a default taken out, a header with leading
         // blanks (its lines stay in the section before it), a settings key.
         QString edited = expectedFixFile(target, { QStringLiteral("bin/a.exe") }, { QStringLiteral("share/info") },
-                                         { QStringLiteral(".bz2"), QStringLiteral(".mine") });
+            { QStringLiteral(".bz2"), QStringLiteral(".mine") });
         edited += QStringLiteral("  [exclude-folders]\n7= lib/extra \n");
         edited.replace(QStringLiteral("[settings]\n"), QStringLiteral("[settings]\nignored=1\n"));
         QVERIFY(TestSandbox::writeFile(file, edited.toUtf8()));
@@ -219,7 +219,7 @@ private slots:
         QVERIFY(settings->excludedSuffixes().contains(QStringLiteral("lib/extra")));
         QCOMPARE(settings->excludedSuffixes().size(), 18);
         QVERIFY(settings->excludedFolders().contains(QStringLiteral("share/icons"))); // default comes back
-        QCOMPARE(settings->excludedFiles(), QSet<QString>{ QStringLiteral("bin/a.exe") });
+        QCOMPARE(settings->excludedFiles(), QSet<QString> { QStringLiteral("bin/a.exe") });
         QVERIFY(!settings->excludedFiles().contains(QStringLiteral("ignored")));
     }
 
@@ -251,7 +251,7 @@ private slots:
         QCOMPARE(ZelManagerSettings::iconTheme(), QStringLiteral("breeze"));
         ZelManagerSettings::setIconTheme(QStringLiteral("oxygen"));
         QCOMPARE(TestSandbox::readFile(m_sandbox->home() + QStringLiteral("/.vantor/etc/icon.theme")),
-                 QStringLiteral("oxygen"));
+            QStringLiteral("oxygen"));
         QCOMPARE(ZelManagerSettings::iconTheme(), QStringLiteral("oxygen"));
     }
 

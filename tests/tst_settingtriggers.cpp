@@ -1,9 +1,9 @@
 #include "integration/HostRegistryKey.h"
-#include "tests/support/TestTriggerSandbox.h"
 #include "integration/WindowsSupport.h"
-#include "settings/ZelManagerSettings.h"
 #include "integration/ZelManagerSystemServiceTrigger.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "tests/support/TestTriggerSandbox.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "tests/support/TestTriggerSandbox.h"
-#include "settings/ZelManagerSettings.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
+#include "tests/support/TestTriggerSandbox.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
-#include "tests/support/TestHttpServer.h"
-#include "tests/support/TestPackageDatabase.h"
 #include "database/ZelManagerDatabase.h"
 #include "database/ZelManagerRepositoryUpdater.h"
 #include "settings/ZelManagerSettings.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestPackageDatabase.h"
 #include "ui/ZelManagerUpdateModel.h"
 
 #include <QAbstractItemModelTester>

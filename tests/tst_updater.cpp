@@ -1,10 +1,10 @@
+#include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerRepositoryUpdater.h"
+#include "settings/ZelManagerSettings.h"
 #include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestPackageDatabase.h"
 #include "tests/support/TestRepository.h"
-#include "database/ZelManagerDatabase.h"
-#include "database/ZelManagerRepositoryUpdater.h"
-#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
 #include "integration/HostEnvironment.h"
 #include "integration/HostRegistryKey.h"
-#include "tests/support/TestSandbox.h"
 #include "integration/WindowsSupport.h"
 #include "settings/ZelManagerSettings.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -113,9 +113,9 @@ private slots:
         QVERIFY(QFileInfo::exists(script));
         QProcess shell;
         shell.start(QStringLiteral("/bin/sh"),
-                    { QStringLiteral("-c"),
-                      QStringLiteral(". '%1' && printf '%s|%s|%s|%s' \"$SHARED\" \"$QUOTED\" \"$Path\" \"$PATH\"")
-                          .arg(script) });
+            { QStringLiteral("-c"),
+                QStringLiteral(". '%1' && printf '%s|%s|%s|%s' \"$SHARED\" \"$QUOTED\" \"$Path\" \"$PATH\"")
+                    .arg(script) });
         QVERIFY(shell.waitForFinished());
         const QStringList out = QString::fromUtf8(shell.readAllStandardOutput()).split(QLatin1Char('|'));
         QCOMPARE(out.size(), 4);

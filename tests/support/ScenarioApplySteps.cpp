@@ -1,12 +1,12 @@
 #include "tests/support/ScenarioApplySteps.h"
 
+#include "database/ZelManagerDatabase.h"
+#include "engine/ZelManagerApplyRun.h"
+#include "settings/ZelManagerSettings.h"
 #include "tests/support/ScenarioRunner.h"
 #include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestSandbox.h"
-#include "engine/ZelManagerApplyRun.h"
-#include "database/ZelManagerDatabase.h"
 #include "ui/ZelManagerOperationModel.h"
-#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QFile>

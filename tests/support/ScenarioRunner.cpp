@@ -1,14 +1,14 @@
 #include "tests/support/ScenarioRunner.h"
 
+#include "database/ZelManagerDatabase.h"
+#include "engine/ZelManagerScriptEngine.h"
+#include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestPackageDatabase.h"
 #include "tests/support/TestRepository.h"
-#include "database/ZelManagerDatabase.h"
 #include "tools/ZelManagerRepositoryBuilder.h"
 #include "tools/ZelManagerRepositoryIndex.h"
-#include "engine/ZelManagerScriptEngine.h"
-#include "settings/ZelManagerSettings.h"
-#include "integration/ZelManagerTrigger.h"
 
 #include <QDir>
 #include <QFile>

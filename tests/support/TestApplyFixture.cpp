@@ -3,8 +3,8 @@
 #include "database/ZelManagerDatabase.h"
 #include "database/ZelManagerRepositoryUpdater.h"
 #include "engine/ZelManagerScriptEngine.h"
-#include "settings/ZelManagerSettings.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 #include <QEventLoop>

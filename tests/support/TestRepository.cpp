@@ -1,8 +1,8 @@
 #include "tests/support/TestRepository.h"
 
-#include "tests/support/TestSandbox.h"
 #include "database/ZelManagerDatabase.h"
 #include "database/ZelManagerRepositoryUpdater.h"
+#include "tests/support/TestSandbox.h"
 
 #include <QEventLoop>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include "tests/support/TestTriggerSandbox.h"
 
-#include "settings/ZelManagerSettings.h"
 #include "integration/ZelManagerTrigger.h"
+#include "settings/ZelManagerSettings.h"
 
 #include <QDir>
 
