@@ -1,6 +1,21 @@
 #include "engine/ApplyContext.h"
 
+#include "settings/ZelManagerSettings.h"
+
 #include <QThread>
+
+namespace {
+
+bool isUsableInFileName(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 ApplyContext::ApplyContext(ZelManagerOperationModel *model, QObject *owner)
     : limit(limitFor(QThread::idealThreadCount()))
@@ -12,4 +27,19 @@ ApplyContext::ApplyContext(ZelManagerOperationModel *model, QObject *owner)
 int ApplyContext::limitFor(int idealThreadCount)
 {
     return qMax(1, idealThreadCount - 2);
+}
+
+QString ApplyContext::cacheFilePath(const PackageInfo &info)
+{
+    const ZelManagerSettings *settings = ZelManagerSettings::instance();
+    return cacheFilePath(settings->cachePath(), settings->architecture(true), info);
+}
+
+QString ApplyContext::cacheFilePath(const QString &cacheFolder, const QString &architecture, const PackageInfo &info)
+{
+    const QString fileName = info.name + QLatin1Char('_') + info.version + QLatin1Char('_') + architecture
+        + QLatin1Char('_') + info.md5sum + QLatin1Char('-') + QString::number(info.time) + QStringLiteral(".cache");
+    if (!isUsableInFileName(fileName))
+        return QString();
+    return cacheFolder + QLatin1Char('/') + fileName;
 }

@@ -11,7 +11,8 @@ class ZelManagerOperationModel;
 
 // The shared state of one apply run: how many workers may run at once, the
 // run's operation model, the stop request, and the PackageInfo that each
-// downloader hands to its installer (or the remove manager to its removers).
+// downloader hands to its installer (or the remove manager to its removers),
+// with the cache file in which the archive waits between the two.
 // GUI thread only: workers count themselves in their GUI-thread slots.
 struct ApplyContext
 {
@@ -29,6 +30,12 @@ struct ApplyContext
     bool isFull() const { return running >= limit; }
     void putInfo(const QString &name, const PackageInfo &info) { packageTable.insert(name, info); }
     PackageInfo info(const QString &name) const { return packageTable.value(name); }
+
+    // settings cache folder + "/" + name_version_architecture_md5sum-time.cache.
+    // Empty when the name, version or md5sum would put the file outside the
+    // cache folder.
+    static QString cacheFilePath(const PackageInfo &info);
+    static QString cacheFilePath(const QString &cacheFolder, const QString &architecture, const PackageInfo &info);
 
     // The processor count less two, at least one.
     static int limitFor(int idealThreadCount);

@@ -1,6 +1,7 @@
 #include "engine/ScriptCommands.h"
 
 #include "engine/ScriptCommandCall.h"
+#include "engine/ZelManagerTargetFolder.h"
 #include "integration/HostRegistryKey.h"
 #include "integration/ShellLink.h"
 #include "integration/WindowsSupport.h"
@@ -327,11 +328,7 @@ QString linkBelow(const QString &location, QString link)
     link.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (link.startsWith(QLatin1Char('/')))
         link.remove(0, 1);
-    const QString top = QDir::cleanPath(location);
-    const QString path = QDir::cleanPath(top + QLatin1Char('/') + link);
-    if (!path.startsWith(top + QLatin1Char('/')))
-        return QString();
-    return path.mid(top.size() + 1);
+    return ZelManagerTargetFolder(location).relativePath(link);
 }
 
 QScriptValue addShortcut(const ScriptCommandCall &call, QScriptEngine *engine, const QString &location)
@@ -356,12 +353,7 @@ QScriptValue removeShortcut(const ScriptCommandCall &call, QScriptEngine *engine
     if (link.isEmpty())
         return call.fail(Tr::tr(": link path invalid: %1").arg(call.argument(0)));
     ShellLink::remove(location + QLatin1Char('/') + link);
-    const QDir top(location);
-    for (QString part = QFileInfo(link).path(); !part.isEmpty() && part != QLatin1String(".");
-         part = QFileInfo(part).path()) {
-        if (QDir(top.filePath(part)).isEmpty())
-            top.rmdir(part);
-    }
+    ZelManagerTargetFolder(location).removeEmptyFoldersFrom(QFileInfo(link).path());
     return engine->undefinedValue();
 }
 

@@ -1,7 +1,5 @@
 #include "engine/ZelManagerArchiveEntry.h"
 
-#include <QFileInfo>
-
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -23,15 +21,4 @@ QString ZelManagerArchiveEntry::errorText(struct archive *archive)
 {
     const char *text = archive_error_string(archive);
     return text ? QString::fromLocal8Bit(text) : QString();
-}
-
-bool ZelManagerArchiveEntry::isInfoManual(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.path() == QLatin1String("share/info") && info.suffix() == QLatin1String("info");
-}
-
-QString ZelManagerArchiveEntry::installedName(const QString &path)
-{
-    return isInfoManual(path) ? path + QStringLiteral(".gz") : path;
 }

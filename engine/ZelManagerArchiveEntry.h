@@ -6,8 +6,8 @@
 struct archive;
 struct archive_entry;
 
-// What the downloader, the installer and the remover agree on about the
-// entries of a package archive.
+// Reading a package archive with libarchive: an entry's path and the text of
+// a failure. The rules for those paths are ZelManagerTargetFolder's.
 class ZelManagerArchiveEntry
 {
 public:
@@ -16,10 +16,6 @@ public:
     static QString path(struct archive_entry *entry);
     // libarchive's text for the last failure, empty when it has none.
     static QString errorText(struct archive *archive);
-    // An Info manual directly in "share/info"; it is installed compressed.
-    static bool isInfoManual(const QString &path);
-    // The name under which the installer writes a listed file.
-    static QString installedName(const QString &path);
 };
 
 #endif // ZELMANAGERARCHIVEENTRY_H

@@ -3,6 +3,7 @@
 #include "database/ZelManagerDatabase.h"
 #include "engine/ApplyContext.h"
 #include "engine/ZelManagerArchiveEntry.h"
+#include "engine/ZelManagerTargetFolder.h"
 #include "settings/ZelManagerSettings.h"
 #include "ui/ZelManagerOperationModel.h"
 
@@ -41,15 +42,6 @@ void backOff(int &rounds)
         QThread::usleep(rounds < 512 ? 50 : 500);
 }
 
-bool isUsableInFileName(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int ZelManagerPackageDownloader::s_transferTimeout = 60000;
@@ -77,38 +69,6 @@ ZelManagerPackageDownloader::~ZelManagerPackageDownloader()
     dropTransfer();
 }
 
-QString ZelManagerPackageDownloader::cacheFilePath(const PackageInfo &info)
-{
-    const ZelManagerSettings *settings = ZelManagerSettings::instance();
-    return cacheFilePath(settings->cachePath(), settings->architecture(true), info);
-}
-
-QString ZelManagerPackageDownloader::cacheFilePath(
-    const QString &cacheFolder, const QString &architecture, const PackageInfo &info)
-{
-    const QString fileName = info.name + QLatin1Char('_') + info.version + QLatin1Char('_') + architecture
-        + QLatin1Char('_') + info.md5sum + QLatin1Char('-') + QString::number(info.time) + QStringLiteral(".cache");
-    if (!isUsableInFileName(fileName))
-        return QString();
-    return cacheFolder + QLatin1Char('/') + fileName;
-}
-
-bool ZelManagerPackageDownloader::isUnsafeEntryPath(const QString &path)
-{
-    if (path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1Char('\\')))
-        return true;
-    if (path.size() >= 2 && path.at(1) == QLatin1Char(':'))
-        return true;
-    // A backslash separates folders on the target system.
-    const QString slashed = QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const QVector<QStringRef> parts = slashed.splitRef(QLatin1Char('/'));
-    for (const QStringRef &part : parts) {
-        if (part == QLatin1String(".."))
-            return true;
-    }
-    return false;
-}
-
 void ZelManagerPackageDownloader::setTransferTimeout(int milliseconds)
 {
     s_transferTimeout = milliseconds;
@@ -126,7 +86,7 @@ void ZelManagerPackageDownloader::execute()
     setStatus(ZelManagerPackage::Downloading);
     m_context->countRunning();
 
-    const QString path = cacheFilePath(m_info);
+    const QString path = ApplyContext::cacheFilePath(m_info);
     if (path.isEmpty()) {
         failBeforeStart(
             tr("Package name or version can not be used in a file name: %1 %2").arg(m_name, m_info.version));
@@ -299,8 +259,8 @@ QStringList ZelManagerPackageDownloader::conflicts() const
     QStringList paths;
     for (auto it = m_info.fileEntries.constBegin(); it != m_info.fileEntries.constEnd(); ++it) {
         paths.append(it.key());
-        const QString installed = ZelManagerArchiveEntry::installedName(it.key());
-        if (installed != it.key())
+        const QString installed = ZelManagerTargetFolder::installedName(it.key());
+        if (!installed.isEmpty() && installed != it.key())
             paths.append(installed);
     }
     QStringList lines;
@@ -491,7 +451,7 @@ void ZelManagerPackageDownloader::readEntries(struct archive *archive)
     int result = ARCHIVE_OK;
     while (!m_stop && (result = archive_read_next_header(archive, &entry)) == ARCHIVE_OK) {
         const QString path = ZelManagerArchiveEntry::path(entry);
-        if (isUnsafeEntryPath(path)) {
+        if (ZelManagerTargetFolder::isUnsafeEntryPath(path)) {
             m_readerError = tr("Unsafe path in package archive: %1").arg(path);
             return;
         }

@@ -56,14 +56,6 @@ public:
     // after construction; finished(bool) follows in every case.
     void execute();
 
-    // settings cache folder + "/" + name_version_architecture_md5sum-time.cache,
-    // also read by the installer. Empty when the name, version or md5sum
-    // would put the file outside the cache folder.
-    static QString cacheFilePath(const PackageInfo &info);
-    static QString cacheFilePath(const QString &cacheFolder, const QString &architecture, const PackageInfo &info);
-    // Absolute, drive-qualified or climbing with "..": never installed.
-    static bool isUnsafeEntryPath(const QString &path);
-
     // A transfer that receives nothing for this long fails (60 s by default).
     static void setTransferTimeout(int milliseconds);
     static int transferTimeout();

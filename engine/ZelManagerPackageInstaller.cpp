@@ -4,9 +4,9 @@
 #include "engine/ApplyContext.h"
 #include "engine/ZelManagerArchiveEntry.h"
 #include "engine/ZelManagerFixupStream.h"
-#include "engine/ZelManagerPackageDownloader.h"
 #include "engine/ZelManagerPackageRemover.h"
 #include "engine/ZelManagerScriptEngine.h"
+#include "engine/ZelManagerTargetFolder.h"
 #include "integration/WindowsSupport.h"
 #include "integration/ZelManagerTrigger.h"
 #include "settings/ZelManagerSettings.h"
@@ -112,7 +112,7 @@ void ZelManagerPackageInstaller::execute()
     if (m_info.name.isEmpty() || m_info.version.isEmpty()) {
         m_archiveError = tr("No downloaded archive of package %1").arg(m_name);
     } else {
-        m_archivePath = ZelManagerPackageDownloader::cacheFilePath(m_info);
+        m_archivePath = ApplyContext::cacheFilePath(m_info);
         if (m_archivePath.isEmpty())
             m_archiveError = tr("Can not open package archive of %1 %2").arg(m_name, m_info.version);
     }
@@ -185,7 +185,7 @@ void ZelManagerPackageInstaller::run()
     m_oldPrefix = m_buildPrefix.toUtf8();
     m_newPrefix = m_installFolder.toUtf8();
     makePath(m_installFolder);
-    m_canonicalRoot = QFileInfo(m_installFolder).canonicalFilePath();
+    m_target = ZelManagerTargetFolder(m_installFolder);
 
     struct archive *archive = archive_read_new();
     archive_read_support_format_tar(archive);
@@ -246,7 +246,7 @@ void ZelManagerPackageInstaller::unpackEntries(struct archive *archive)
             continue;
         if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry))
             continue;
-        if (ZelManagerPackageDownloader::isUnsafeEntryPath(path)) {
+        if (ZelManagerTargetFolder::isUnsafeEntryPath(path)) {
             m_unsafePaths.append(path);
             continue;
         }
@@ -264,7 +264,7 @@ bool ZelManagerPackageInstaller::installEntry(struct archive *archive, struct ar
     }
     const qint64 time = archive_entry_mtime(entry);
     const bool fix = m_info.fileEntries.value(path, false);
-    if (!ZelManagerArchiveEntry::isInfoManual(path))
+    if (!ZelManagerTargetFolder::isInfoManual(path))
         return streamEntry(archive, path, time, fix);
 
     const qint64 size = archive_entry_size(entry);
@@ -314,7 +314,7 @@ bool ZelManagerPackageInstaller::readEntryData(struct archive *archive, qint64 s
 // piece: files of any size take little memory.
 bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QString &path, qint64 time, bool fix)
 {
-    const QString target = prepareTarget(path);
+    const QString target = m_target.prepareFile(path);
     QFile file(target);
     if (target.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         m_failedFiles.append(target.isEmpty() ? m_installFolder + QLatin1Char('/') + path : target);
@@ -349,7 +349,7 @@ bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QStr
 
 bool ZelManagerPackageInstaller::writeFile(const QString &path, const QByteArray &data, qint64 time)
 {
-    const QString target = prepareTarget(path);
+    const QString target = m_target.prepareFile(path);
     if (target.isEmpty()) {
         m_failedFiles.append(m_installFolder + QLatin1Char('/') + path);
         return false;
@@ -366,43 +366,6 @@ bool ZelManagerPackageInstaller::writeFile(const QString &path, const QByteArray
     }
     setFileTime(target, time);
     return true;
-}
-
-// The absolute path to write, its folder made; empty when the folder cannot
-// be made or lies outside the target folder. A link where the file goes is
-// replaced by the file, never written through.
-QString ZelManagerPackageInstaller::prepareTarget(const QString &path)
-{
-    const QString target = m_installFolder + QLatin1Char('/') + QDir::cleanPath(path);
-    if (!prepareFolder(target.left(target.lastIndexOf(QLatin1Char('/')))))
-        return QString();
-    const QFileInfo info(target);
-    if (info.isSymLink())
-        QFile::remove(target);
-    return target;
-}
-
-// Links are resolved before anything is made: a folder that a link leads
-// out of the target folder is never created or written in.
-bool ZelManagerPackageInstaller::prepareFolder(const QString &folder)
-{
-    const auto known = m_readyFolders.constFind(folder);
-    if (known != m_readyFolders.cend())
-        return known.value();
-    const auto inside = [this](const QString &canonical) {
-        return !canonical.isEmpty()
-            && (canonical == m_canonicalRoot || ZelManagerPackageRemover::isBelow(canonical, m_canonicalRoot));
-    };
-    bool ok = false;
-    if (!m_canonicalRoot.isEmpty()) {
-        QString existing = folder;
-        while (existing.size() > m_installFolder.size() && !QFileInfo::exists(existing))
-            existing = existing.left(existing.lastIndexOf(QLatin1Char('/')));
-        ok = inside(QFileInfo(existing).canonicalFilePath()) && makePath(folder)
-            && inside(QFileInfo(folder).canonicalFilePath());
-    }
-    m_readyFolders.insert(folder, ok);
-    return ok;
 }
 
 // An archive may hold one path twice; the last copy is what stays.
@@ -514,7 +477,7 @@ void ZelManagerPackageInstaller::recordInstallation()
 // first; folders that still hold entries stay.
 void ZelManagerPackageInstaller::removeEmptiedFolders()
 {
-    ZelManagerPackageRemover::removeEmptyFolders(m_removedFolders, m_installFolder);
+    ZelManagerTargetFolder(m_installFolder).removeEmptyFolders(m_removedFolders);
 }
 
 void ZelManagerPackageInstaller::setStatus(PackageStatus status, const QString &message)

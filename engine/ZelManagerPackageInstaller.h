@@ -3,10 +3,10 @@
 
 #include "database/PackageInfo.h"
 #include "database/ZelManagerPackage.h"
+#include "engine/ZelManagerTargetFolder.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QMultiMap>
 #include <QPointer>
 #include <QSet>
@@ -95,8 +95,6 @@ private:
     bool readEntryData(struct archive *archive, qint64 size, QByteArray *data);
     bool streamEntry(struct archive *archive, const QString &path, qint64 time, bool fix);
     bool writeFile(const QString &path, const QByteArray &data, qint64 time);
-    QString prepareTarget(const QString &path);
-    bool prepareFolder(const QString &folder);
     void noteWritten(const QString &entry, const QString &path, bool fixedUp);
     void reportProgress();
 
@@ -127,10 +125,9 @@ private:
     QStringList m_unsafePaths;
     QByteArray m_oldPrefix; // UTF-8
     QByteArray m_newPrefix;
-    QString m_canonicalRoot;
+    ZelManagerTargetFolder m_target; // the install folder
     QSet<QString> m_written; // the written files, for lookups
     QSet<QString> m_unfixedEntries; // archive paths of the unfixed files
-    QHash<QString, bool> m_readyFolders; // absolute folder -> usable
 
     QPointer<ZelManagerPackageRemover> m_remover;
     QStringList m_removedFolders; // of the version that an upgrade removed

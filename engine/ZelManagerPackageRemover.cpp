@@ -2,8 +2,8 @@
 
 #include "database/ZelManagerDatabase.h"
 #include "engine/ApplyContext.h"
-#include "engine/ZelManagerArchiveEntry.h"
 #include "engine/ZelManagerScriptEngine.h"
+#include "engine/ZelManagerTargetFolder.h"
 #include "integration/HostProcessRelease.h"
 #include "integration/ZelManagerTrigger.h"
 #include "settings/ZelManagerSettings.h"
@@ -44,41 +44,6 @@ ZelManagerPackageRemover::~ZelManagerPackageRemover()
     wait();
 }
 
-QString ZelManagerPackageRemover::installedName(const QString &path)
-{
-    const QString separated = QDir::fromNativeSeparators(path);
-    if (separated.isEmpty() || separated.startsWith(QLatin1Char('/'))
-        || (separated.size() >= 2 && separated.at(1) == QLatin1Char(':')))
-        return QString();
-    const QStringList parts = separated.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (parts.isEmpty() || parts.contains(QStringLiteral("..")))
-        return QString();
-    return ZelManagerArchiveEntry::installedName(QDir::cleanPath(separated));
-}
-
-bool ZelManagerPackageRemover::isBelow(const QString &path, const QString &root)
-{
-    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
-}
-
-// Ascending order puts a folder before everything inside it, so walking it
-// backwards empties the deepest folders first.
-void ZelManagerPackageRemover::removeEmptyFolders(QStringList folders, const QString &root)
-{
-    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
-    if (canonicalRoot.isEmpty())
-        return;
-    folders.removeDuplicates();
-    std::sort(folders.begin(), folders.end());
-    QDir dir;
-    for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
-        const QString folder = root + QLatin1Char('/') + *it;
-        const QFileInfo info(folder);
-        if (!info.isSymLink() && info.isDir() && isBelow(info.canonicalFilePath(), canonicalRoot))
-            dir.rmdir(folder);
-    }
-}
-
 void ZelManagerPackageRemover::start()
 {
     if (m_started)
@@ -102,7 +67,7 @@ void ZelManagerPackageRemover::start()
 void ZelManagerPackageRemover::callTriggers()
 {
     for (auto it = m_info.fileEntries.cbegin(); it != m_info.fileEntries.cend() && !m_stop; ++it) {
-        const QString path = installedName(it.key());
+        const QString path = ZelManagerTargetFolder::installedName(it.key());
         if (path.isEmpty())
             continue;
         const TriggerType type = triggerTypeForPath(it.key());
@@ -122,9 +87,8 @@ void ZelManagerPackageRemover::cancel()
 void ZelManagerPackageRemover::run()
 {
     m_progressTimer.start();
-    m_targetRoot = QDir::cleanPath(m_settings->targetPath());
-    m_canonicalRoot = QFileInfo(m_targetRoot).canonicalFilePath();
-    HostProcessRelease release(m_targetRoot);
+    m_target = ZelManagerTargetFolder(m_settings->targetPath());
+    HostProcessRelease release(m_target.root());
     m_release = &release;
     QSet<QString> folders;
 
@@ -136,11 +100,13 @@ void ZelManagerPackageRemover::run()
             m_removedUnfixedFiles.append(path);
         // The installer never writes such a path, so there is nothing of the
         // package to delete there; anything found is someone else's.
-        const QString name = installedName(path);
+        const QString name = ZelManagerTargetFolder::installedName(path);
         if (name.isEmpty())
             continue;
-        const QString target = m_targetRoot + QLatin1Char('/') + name;
-        if (isInsideTarget(target) && !removeFile(target))
+        const QString target = m_target.filePath(name);
+        // A folder that a link leads elsewhere is not ours to delete in, and
+        // one that does not exist holds nothing to delete.
+        if (m_target.containsFile(target) && !removeFile(target))
             m_failedFiles.append(path);
         const QStringList parts = name.split(QLatin1Char('/'));
         QString folder;
@@ -157,22 +123,6 @@ void ZelManagerPackageRemover::run()
         }
     }
     m_release = nullptr;
-}
-
-// Whether the file's folder, links resolved, lies in the target folder; a
-// folder that a link leads elsewhere is not ours to delete in, and one that
-// does not exist holds nothing to delete.
-bool ZelManagerPackageRemover::isInsideTarget(const QString &target)
-{
-    const QString folder = QFileInfo(target).path();
-    auto known = m_safeFolders.constFind(folder);
-    if (known != m_safeFolders.cend())
-        return known.value();
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    const bool inside
-        = !m_canonicalRoot.isEmpty() && (canonical == m_canonicalRoot || isBelow(canonical, m_canonicalRoot));
-    m_safeFolders.insert(folder, inside);
-    return inside;
 }
 
 // A library or program that a running process holds would be deleted from
@@ -209,7 +159,7 @@ void ZelManagerPackageRemover::removeCompanions(const QString &target)
         const QString base = target.left(target.size() - 3);
         QFile::remove(base + QStringLiteral(".pyc"));
         const QString cache = folder + QStringLiteral("/__pycache__");
-        if (!QFileInfo(cache).isDir() || !isInsideTarget(cache + QStringLiteral("/x")))
+        if (!QFileInfo(cache).isDir() || !m_target.containsFolder(cache))
             return;
         const QString prefix = info.fileName().left(info.fileName().size() - 3) + QStringLiteral(".cpython-");
         const QStringList compiled = QDir(cache).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -223,7 +173,7 @@ void ZelManagerPackageRemover::removeCompanions(const QString &target)
         QFile::remove(target + QStringLiteral(".qmlc"));
         QFile::remove(target + QLatin1Char('c'));
     } else if (info.completeSuffix().toLower() == QLatin1String("info.gz")) {
-        const QString infoFolder = m_targetRoot + QStringLiteral("/share/info");
+        const QString infoFolder = m_target.filePath(QStringLiteral("share/info"));
         const QStringList manuals
             = QDir(infoFolder).entryList({ QStringLiteral("*.info.gz") }, QDir::Files | QDir::Hidden | QDir::System);
         if (manuals.isEmpty())

@@ -3,9 +3,9 @@
 
 #include "database/PackageInfo.h"
 #include "database/ZelManagerPackage.h"
+#include "engine/ZelManagerTargetFolder.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -57,17 +57,6 @@ public:
     QStringList folders() const { return m_folders; }
     QStringList failedFiles() const { return m_failedFiles; }
 
-    // The path below targetPath() of a recorded file as it lies on disk: an
-    // Info manual directly in share/info was installed compressed, with
-    // ".gz" appended. Empty when the path is absolute or climbs with "..".
-    static QString installedName(const QString &path);
-    // Whether path lies inside root (both canonical, "/"-separated).
-    static bool isBelow(const QString &path, const QString &root);
-    // Deletes the given folders below root (relative paths) that are empty,
-    // deepest first; folders that still hold entries, links and anything
-    // outside root stay.
-    static void removeEmptyFolders(QStringList folders, const QString &root);
-
 signals:
     // True when the package is removed.
     void finished(bool ok);
@@ -87,7 +76,6 @@ private:
     bool removeFile(const QString &target);
     bool removeOnce(const QString &target);
     void removeCompanions(const QString &target);
-    bool isInsideTarget(const QString &target);
 
     QString m_name;
     QElapsedTimer m_progressTimer;
@@ -103,9 +91,7 @@ private:
     std::atomic<bool> m_stop { false };
 
     // Worker thread only.
-    QString m_targetRoot; // targetPath() as given, and resolved through links
-    QString m_canonicalRoot;
-    QHash<QString, bool> m_safeFolders; // absolute folder -> lies below the target
+    ZelManagerTargetFolder m_target; // targetPath()
     HostProcessRelease *m_release = nullptr;
     bool m_started = false;
     bool m_reported = false; // finished(bool) was emitted

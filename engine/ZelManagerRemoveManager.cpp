@@ -3,14 +3,11 @@
 #include "database/ZelManagerDatabase.h"
 #include "engine/ApplyContext.h"
 #include "engine/ZelManagerPackageRemover.h"
+#include "engine/ZelManagerTargetFolder.h"
 #include "settings/ZelManagerSettings.h"
 #include "ui/ZelManagerOperationModel.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QQueue>
-
-#include <algorithm>
 
 ZelManagerRemoveManager::ZelManagerRemoveManager(ApplyContext *context)
     : QObject(context->operationModel)
@@ -127,7 +124,8 @@ void ZelManagerRemoveManager::finishIfDone()
     m_done = true;
     if (!m_queue.isEmpty() && !m_canceled && !m_context->stop)
         reportStuckPackages();
-    removeEmptyFolders();
+    // Nothing outside the target folder is touched.
+    ZelManagerTargetFolder(ZelManagerSettings::instance()->targetPath()).removeEmptyFolders(m_folders);
     emit finished(m_failedCount == 0 && m_queue.isEmpty());
 }
 
@@ -186,11 +184,4 @@ void ZelManagerRemoveManager::failWaiting(const QString &name, const QString &de
     if (m_model)
         m_model->setStatus(name, ZelManagerPackage::Error);
     ++m_failedCount;
-}
-
-// Nothing outside the target folder is touched.
-void ZelManagerRemoveManager::removeEmptyFolders()
-{
-    ZelManagerPackageRemover::removeEmptyFolders(
-        m_folders, QDir::cleanPath(ZelManagerSettings::instance()->targetPath()));
 }

@@ -65,7 +65,6 @@ private:
     void reportStuckPackages();
     QStringList cycleThrough(const QString &name) const;
     void failWaiting(const QString &name, const QString &description);
-    void removeEmptyFolders();
 
     int m_failedCount = 0;
     int m_startedCount = 0;

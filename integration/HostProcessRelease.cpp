@@ -1,5 +1,7 @@
 #include "integration/HostProcessRelease.h"
 
+#include "engine/ZelManagerTargetFolder.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -45,11 +47,6 @@ QString mappedPath(const QByteArray &line)
     if (i >= size || line.at(i) != '/' || line.endsWith(" (deleted)"))
         return QString();
     return QFile::decodeName(line.mid(i));
-}
-
-bool isBelow(const QString &path, const QString &root)
-{
-    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
 }
 
 } // namespace
@@ -147,12 +144,12 @@ QSet<QString> HostProcessRelease::filesOf(qint64 pid, const QString &root)
     QSet<QString> files;
     const QString base = QStringLiteral("/proc/%1/").arg(pid);
     const QString executable = QFileInfo(base + QStringLiteral("exe")).symLinkTarget();
-    if (isBelow(executable, root))
+    if (ZelManagerTargetFolder::isBelow(executable, root))
         files.insert(executable);
     const QByteArray maps = readProcFile(base + QStringLiteral("maps"));
     for (const QByteArray &line : maps.split('\n')) {
         const QString path = mappedPath(line);
-        if (isBelow(path, root))
+        if (ZelManagerTargetFolder::isBelow(path, root))
             files.insert(path);
     }
     return files;

@@ -1,11 +1,11 @@
 #include "integration/ZelManagerAlternativeTrigger.h"
 
+#include "engine/ZelManagerTargetFolder.h"
 #include "integration/DesktopEntry.h"
 #include "integration/WindowsSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 
 namespace {
@@ -97,19 +97,7 @@ void ZelManagerAlternativeTrigger::finish()
         setSystemEnvironmentVariable(name, selected->value);
     }
     m_touchedAlternatives.clear();
-    removeEmptyFolders();
-}
-
-// The alternatives folder and the parents it leaves empty go, up to but not
-// including the installation folder.
-void ZelManagerAlternativeTrigger::removeEmptyFolders() const
-{
-    const QString top = QDir::cleanPath(targetPath());
-    QString current = QDir::cleanPath(targetPath() + QStringLiteral("/share/alternatives"));
-    while (current.startsWith(top + QLatin1Char('/'))
-        && QDir(current).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
-        if (!QDir().rmdir(current))
-            break;
-        current = QFileInfo(current).path();
-    }
+    // The alternatives folder and the parents it leaves empty go, up to but
+    // not including the installation folder.
+    ZelManagerTargetFolder(targetPath()).removeEmptyFoldersFrom(QStringLiteral("share/alternatives"));
 }

@@ -21,7 +21,6 @@ public:
 
 private:
     void touch(const QString &path);
-    void removeEmptyFolders() const;
 
     QSet<QString> m_touchedAlternatives;
 };

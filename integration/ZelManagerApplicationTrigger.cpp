@@ -1,5 +1,6 @@
 #include "integration/ZelManagerApplicationTrigger.h"
 
+#include "engine/ZelManagerTargetFolder.h"
 #include "integration/DesktopEntry.h"
 #include "integration/ShellLink.h"
 
@@ -15,19 +16,6 @@ bool isShortcutEntry(const DesktopEntry &entry)
 {
     return entry.type == DesktopEntryType::Application || entry.type == DesktopEntryType::Link
         || entry.type == DesktopEntryType::Directory;
-}
-
-// Removes "folder" and each parent it leaves empty, but never "top" itself or
-// anything above it.
-void removeEmptyFolders(const QString &folder, const QString &top)
-{
-    const QString stop = QDir::cleanPath(top);
-    QString current = QDir::cleanPath(folder);
-    while (current.startsWith(stop + QLatin1Char('/'))) {
-        if (!QDir().rmdir(current))
-            break;
-        current = QFileInfo(current).path();
-    }
 }
 
 } // namespace
@@ -127,8 +115,8 @@ void ZelManagerApplicationTrigger::removeFile(const QString &path)
     if (entry.showOnDesktop)
         ShellLink::remove(desktopFolder() + QLatin1Char('/') + name + LinkSuffix);
     if (entry.showInStartMenu) {
-        const QString folder = programsFolder() + QLatin1Char('/') + startMenuFolder(entry.categories);
-        ShellLink::remove(folder + name + LinkSuffix);
-        removeEmptyFolders(folder, programsFolder());
+        const QString folder = startMenuFolder(entry.categories);
+        ShellLink::remove(programsFolder() + QLatin1Char('/') + folder + name + LinkSuffix);
+        ZelManagerTargetFolder(programsFolder()).removeEmptyFoldersFrom(folder);
     }
 }

@@ -1,5 +1,6 @@
 #include "integration/ZelManagerTrigger.h"
 
+#include "engine/ZelManagerTargetFolder.h"
 #include "integration/ZelManagerAlternativeTrigger.h"
 #include "integration/ZelManagerApplicationTrigger.h"
 #include "integration/ZelManagerEnvironmentTrigger.h"
@@ -23,17 +24,6 @@ void destroy(ZelManagerTrigger *&trigger)
 {
     delete trigger;
     trigger = nullptr;
-}
-
-// A package path that climbs out of its folder (or stands still in it) would
-// make a trigger write outside the folder it maintains.
-bool hasDotComponent(const QString &path)
-{
-    for (const QStringRef &part : path.splitRef(QLatin1Char('/'))) {
-        if (part == QLatin1String(".") || part == QLatin1String(".."))
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -84,7 +74,9 @@ void destroyTriggers()
 
 TriggerType triggerTypeForPath(const QString &path)
 {
-    if (hasDotComponent(path))
+    // A package path that climbs out of its folder (or stands still in it)
+    // would make a trigger write outside the folder it maintains.
+    if (ZelManagerTargetFolder::entryPath(path) != path)
         return TriggerType::None;
     const int slash = path.lastIndexOf(QLatin1Char('/'));
     const QString directory = slash < 0 ? QString() : path.left(slash);

@@ -1,5 +1,7 @@
 #include "integration/ZelManagerUpdateInfoDirTrigger.h"
 
+#include "engine/ZelManagerTargetFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -161,7 +163,7 @@ void ZelManagerUpdateInfoDirTrigger::rebuild() const
     const QString dirFile = infoDir + QStringLiteral("/dir");
     if (manuals.isEmpty()) {
         QFile::remove(dirFile);
-        QDir().rmdir(infoDir);
+        ZelManagerTargetFolder(targetPath()).removeEmptyFolders({ QStringLiteral("share/info") });
         return;
     }
     Sections sections;

@@ -254,7 +254,7 @@ bool TestInstaller::cache(const PackageInfo &info, const QList<Entry> &entries)
 {
     QString md5;
     QString error;
-    const QString path = ZelManagerPackageDownloader::cacheFilePath(info);
+    const QString path = ApplyContext::cacheFilePath(info);
     return QDir().mkpath(QFileInfo(path).path())
         && ZelManagerRepositoryBuilder::writeArchive(path, entries, ZelManagerRepositoryBuilder::Plain, &md5, &error);
 }
@@ -383,7 +383,7 @@ void TestInstaller::unreadableArchives()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, error);
     const PackageInfo broken = info({ { "data/big.bin", true } });
-    const QString path = ZelManagerPackageDownloader::cacheFilePath(broken);
+    const QString path = ApplyContext::cacheFilePath(broken);
     if (bytes == "cut") {
         QVERIFY(cache(broken, { Entry(QStringLiteral("data/big.bin"), randomBytes(300000, 3)) }));
         QFile file(path);

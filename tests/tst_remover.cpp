@@ -3,6 +3,7 @@
 #include "engine/ZelManagerPackageRemover.h"
 #include "engine/ZelManagerRemoveManager.h"
 #include "engine/ZelManagerScriptEngine.h"
+#include "engine/ZelManagerTargetFolder.h"
 #include "integration/HostProcessRelease.h"
 #include "integration/ZelManagerApplicationTrigger.h"
 #include "integration/ZelManagerTrigger.h"
@@ -116,7 +117,7 @@ private:
             for (auto it = package.files.cbegin(); it != package.files.cend(); ++it) {
                 status.exec(QStringLiteral("INSERT INTO fileentries VALUES(?,?,?);"),
                     { int(it.value()), package.name, it.key() });
-                if (ZelManagerPackageRemover::installedName(it.key()) == it.key())
+                if (ZelManagerTargetFolder::installedName(it.key()) == it.key())
                     QVERIFY(TestSandbox::writeFile(file(it.key()), package.name.toUtf8()));
             }
         }
