@@ -74,13 +74,13 @@ const char RepositoryIndexes[]
 
 template <size_t Count> bool createTables(sqlite3 *db, const Table (&tables)[Count], const char *indexes)
 {
-    sqlite3_exec(db, "begin transaction;", nullptr, nullptr, nullptr);
+    ZelManagerSql::exec(db, "begin transaction;");
     for (const Table &table : tables) {
         if (!ZelManagerSql::hasTable(db, table.name))
-            sqlite3_exec(db, table.create, nullptr, nullptr, nullptr);
+            ZelManagerSql::exec(db, table.create);
     }
-    sqlite3_exec(db, indexes, nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "end transaction;", nullptr, nullptr, nullptr);
+    ZelManagerSql::exec(db, indexes);
+    ZelManagerSql::exec(db, "end transaction;");
     return std::all_of(std::begin(tables), std::end(tables),
         [db](const Table &table) { return ZelManagerSql::hasTable(db, table.name); });
 }
@@ -284,9 +284,9 @@ void ZelManagerDatabase::closeStatusDatabase()
 void ZelManagerDatabase::execEverywhere(const char *statement)
 {
     if (m_statusDb)
-        sqlite3_exec(m_statusDb, statement, nullptr, nullptr, nullptr);
+        ZelManagerSql::exec(m_statusDb, statement);
     for (sqlite3 *db : qAsConst(m_repositoryDbs))
-        sqlite3_exec(db, statement, nullptr, nullptr, nullptr);
+        ZelManagerSql::exec(db, statement);
 }
 
 ZelManagerPackageLoader ZelManagerDatabase::loader() const
@@ -574,7 +574,7 @@ int ZelManagerDatabase::errorCount() const
 
 void ZelManagerDatabase::clearErrors()
 {
-    sqlite3_exec(m_statusDb, "DELETE FROM errors;", nullptr, nullptr, nullptr);
+    ZelManagerSql::exec(m_statusDb, "DELETE FROM errors;");
     emit errorsChanged(0);
 }
 
@@ -591,7 +591,7 @@ void ZelManagerDatabase::addError(const QString &package, int kind, const QStrin
 void ZelManagerDatabase::recordInstallation(const PackageInfo &entry, const QStringList &files)
 {
     const ZelManagerPackage record = package(entry.name);
-    sqlite3_exec(m_statusDb, "savepoint record_installation;", nullptr, nullptr, nullptr);
+    ZelManagerSql::exec(m_statusDb, "savepoint record_installation;");
     ZelManagerSqlStatement file(m_statusDb, "INSERT INTO fileentries VALUES(?,?,?);");
     for (const QString &path : files) {
         bool fix = entry.fileEntries.value(path, false);
@@ -613,7 +613,7 @@ void ZelManagerDatabase::recordInstallation(const PackageInfo &entry, const QStr
     infos.bind(8, entry.prerm).bind(9, entry.postrm).bind(10, entry.preinst).bind(11, entry.postinst).exec();
     ZelManagerSqlStatement status(m_statusDb, "UPDATE status SET status=? WHERE package=?;");
     status.bind(1, qint64(record.flags())).bind(2, entry.name).exec();
-    sqlite3_exec(m_statusDb, "release record_installation;", nullptr, nullptr, nullptr);
+    ZelManagerSql::exec(m_statusDb, "release record_installation;");
 }
 
 void ZelManagerDatabase::recordRemoval(
@@ -625,7 +625,7 @@ void ZelManagerDatabase::recordRemoval(
 
 void ZelManagerDatabase::recordRemoval(const QString &name, int flags)
 {
-    sqlite3_exec(m_statusDb, "savepoint record_removal;", nullptr, nullptr, nullptr);
+    ZelManagerSql::exec(m_statusDb, "savepoint record_removal;");
     // "infos" keys its rows by "name"; the other three tables by "package".
     const char *const statements[] = {
         "DELETE FROM fileentries WHERE package=?;",
@@ -637,7 +637,7 @@ void ZelManagerDatabase::recordRemoval(const QString &name, int flags)
         ZelManagerSqlStatement(m_statusDb, statement).bind(1, name).exec();
     ZelManagerSqlStatement update(m_statusDb, "UPDATE status SET status=? WHERE package=?;");
     update.bind(1, qint64(flags)).bind(2, name).exec();
-    sqlite3_exec(m_statusDb, "release record_removal;", nullptr, nullptr, nullptr);
+    ZelManagerSql::exec(m_statusDb, "release record_removal;");
     ZelManagerPackage record = package(name);
     if (!record.isNull())
         record.setStoredState(flags, record.requestedBy(), record.dependants());

@@ -96,7 +96,7 @@ void ZelManagerIndexImport::run()
 
 bool ZelManagerIndexImport::build()
 {
-    if (!prepareFile() || sqlite3_exec(m_db, "BEGIN;", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (!prepareFile() || ZelManagerSql::exec(m_db, "BEGIN;") != SQLITE_OK)
         return fail(databaseError());
     {
         Statements statements(m_db);
@@ -108,10 +108,10 @@ bool ZelManagerIndexImport::build()
     // Creating the lookup indexes over all rows at once is several times
     // cheaper than keeping them up to date row by row.
     for (const QByteArray &index : qAsConst(m_indexes)) {
-        if (sqlite3_exec(m_db, index.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        if (ZelManagerSql::exec(m_db, index.constData()) != SQLITE_OK)
             return fail(m_stop.loadRelaxed() ? tr("The update was canceled.") : databaseError());
     }
-    if (sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (ZelManagerSql::exec(m_db, "COMMIT;") != SQLITE_OK)
         return fail(databaseError());
     m_progress.storeRelaxed(100);
     return true;
@@ -122,9 +122,7 @@ bool ZelManagerIndexImport::build()
 // any failure, so it needs no rollback journal.
 bool ZelManagerIndexImport::prepareFile()
 {
-    if (!m_db
-        || sqlite3_exec(m_db, "PRAGMA journal_mode=OFF;PRAGMA cache_size=-32768;", nullptr, nullptr, nullptr)
-            != SQLITE_OK
+    if (!m_db || ZelManagerSql::exec(m_db, "PRAGMA journal_mode=OFF;PRAGMA cache_size=-32768;") != SQLITE_OK
         || !ZelManagerDatabase::createRepositoryTables(m_db))
         return false;
     QStringList names;

@@ -370,7 +370,7 @@ bool ZelManagerRepositoryUpdater::replaceDatabaseFile()
     database->openRepository(m_url);
     m_repositoryDb = database->m_repositoryDbs.value(m_url);
     if (m_repositoryDb && database->m_inTransaction)
-        sqlite3_exec(m_repositoryDb, "begin transaction;", nullptr, nullptr, nullptr);
+        ZelManagerSql::exec(m_repositoryDb, "begin transaction;");
     if (!moved || !m_repositoryDb) {
         m_errorText = tr("The repository's database %1 cannot be replaced.").arg(QDir::toNativeSeparators(target));
         return false;
@@ -382,19 +382,17 @@ bool ZelManagerRepositoryUpdater::replaceDatabaseFile()
 bool ZelManagerRepositoryUpdater::copyIntoHandle()
 {
     sqlite3 *source = ZelManagerSql::open(m_import->fileName());
-    bool ok = source
-        && sqlite3_exec(m_repositoryDb, "SAVEPOINT repository_import;", nullptr, nullptr, nullptr) == SQLITE_OK;
+    bool ok = source && ZelManagerSql::exec(m_repositoryDb, "SAVEPOINT repository_import;") == SQLITE_OK;
     if (ok) {
-        ok = sqlite3_exec(m_repositoryDb,
-                 "DELETE FROM infos;DELETE FROM filenames;DELETE FROM categories;DELETE FROM dependencies;", nullptr,
-                 nullptr, nullptr)
+        ok = ZelManagerSql::exec(m_repositoryDb,
+                 "DELETE FROM infos;DELETE FROM filenames;DELETE FROM categories;DELETE FROM dependencies;")
                 == SQLITE_OK
             && copyTable(source, m_repositoryDb, "infos", 3) && copyTable(source, m_repositoryDb, "filenames", 5)
             && copyTable(source, m_repositoryDb, "categories", 2)
             && copyTable(source, m_repositoryDb, "dependencies", 5);
         const char *end
             = ok ? "RELEASE repository_import;" : "ROLLBACK TO repository_import;RELEASE repository_import;";
-        sqlite3_exec(m_repositoryDb, end, nullptr, nullptr, nullptr);
+        ZelManagerSql::exec(m_repositoryDb, end);
     }
     if (!ok)
         m_errorText = tr("The repository's database cannot be written: %1")

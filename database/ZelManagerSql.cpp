@@ -1,5 +1,7 @@
 #include "database/ZelManagerSql.h"
 
+#include "diagnostics/ZelManagerLogging.h"
+
 #include <sqlite3.h>
 
 QString ZelManagerSql::literal(const QString &value)
@@ -11,15 +13,25 @@ QString ZelManagerSql::literal(const QString &value)
 
 int ZelManagerSql::exec(sqlite3 *db, const QString &statements)
 {
+    return exec(db, statements.toUtf8().constData());
+}
+
+int ZelManagerSql::exec(sqlite3 *db, const char *statements)
+{
     if (!db)
         return SQLITE_MISUSE;
-    return sqlite3_exec(db, statements.toUtf8().constData(), nullptr, nullptr, nullptr);
+    const int result = sqlite3_exec(db, statements, nullptr, nullptr, nullptr);
+    if (result != SQLITE_OK)
+        logFailure(db, result, statements);
+    return result;
 }
 
 sqlite3 *ZelManagerSql::open(const QString &fileName)
 {
     sqlite3 *db = nullptr;
     if (sqlite3_open(fileName.toUtf8().constData(), &db) != SQLITE_OK) {
+        qCWarning(zelDatabase, "cannot open %s: %s", qUtf8Printable(fileName),
+            db ? sqlite3_errmsg(db) : sqlite3_errstr(SQLITE_NOMEM));
         sqlite3_close(db);
         return nullptr;
     }
@@ -37,4 +49,14 @@ bool ZelManagerSql::hasTable(sqlite3 *db, const char *table)
     return db
         && sqlite3_table_column_metadata(db, nullptr, table, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)
         == SQLITE_OK;
+}
+
+void ZelManagerSql::logFailure(sqlite3 *db, int result, const char *statement)
+{
+    if (result == SQLITE_INTERRUPT) {
+        qCDebug(zelDatabase, "interrupted: %s", statement);
+        return;
+    }
+    qCWarning(zelDatabase, "SQL failed (%d): %s; statement: %s", result,
+        db ? sqlite3_errmsg(db) : sqlite3_errstr(result), statement);
 }

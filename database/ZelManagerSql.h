@@ -15,8 +15,10 @@ public:
     // built as text must place every text value through this.
     static QString literal(const QString &value);
 
-    // Runs one or more statements given as text; returns SQLite's result code.
+    // Runs one or more statements given as text; returns SQLite's result
+    // code. A failure is logged with SQLite's text and the statements.
     static int exec(sqlite3 *db, const QString &statements);
+    static int exec(sqlite3 *db, const char *statements);
 
     // Opens (creating if needed) the file; nullptr when that fails.
     static sqlite3 *open(const QString &fileName);
@@ -26,6 +28,10 @@ public:
 
     // Whether db has a table of that name.
     static bool hasTable(sqlite3 *db, const char *table);
+
+    // Logs a failed statement: SQLite's text for db's last failure, and the
+    // statement. A statement interrupted on request is no failure.
+    static void logFailure(sqlite3 *db, int result, const char *statement);
 };
 
 #endif // ZELMANAGERSQL_H

@@ -1,10 +1,16 @@
 #include "database/ZelManagerSqlStatement.h"
 
+#include "database/ZelManagerSql.h"
+
 #include <sqlite3.h>
 
 ZelManagerSqlStatement::ZelManagerSqlStatement(sqlite3 *db, const char *sql)
 {
-    if (db && sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK) {
+    if (!db)
+        return;
+    const int result = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr);
+    if (result != SQLITE_OK) {
+        ZelManagerSql::logFailure(db, result, sql);
         sqlite3_finalize(m_statement);
         m_statement = nullptr;
     }
@@ -34,7 +40,10 @@ ZelManagerSqlStatement &ZelManagerSqlStatement::bind(int index, qint64 value)
 
 bool ZelManagerSqlStatement::next()
 {
-    return m_statement && sqlite3_step(m_statement) == SQLITE_ROW;
+    if (!m_statement)
+        return false;
+    const int result = sqlite3_step(m_statement);
+    return checkStep(result) && result == SQLITE_ROW;
 }
 
 bool ZelManagerSqlStatement::exec()
@@ -45,8 +54,17 @@ bool ZelManagerSqlStatement::exec()
     do {
         result = sqlite3_step(m_statement);
     } while (result == SQLITE_ROW);
+    checkStep(result);
     sqlite3_reset(m_statement);
     return result == SQLITE_DONE;
+}
+
+bool ZelManagerSqlStatement::checkStep(int result) const
+{
+    if (result == SQLITE_ROW || result == SQLITE_DONE)
+        return true;
+    ZelManagerSql::logFailure(sqlite3_db_handle(m_statement), result, sqlite3_sql(m_statement));
+    return false;
 }
 
 void ZelManagerSqlStatement::reset()

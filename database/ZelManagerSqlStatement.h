@@ -17,7 +17,8 @@ public:
     ZelManagerSqlStatement &operator=(const ZelManagerSqlStatement &) = delete;
 
     // False when db is null or the statement does not compile (a missing
-    // table, for instance); every other call is then harmless.
+    // table, for instance); every other call is then harmless. A statement
+    // that does not compile or fails to run is logged.
     bool isValid() const { return m_statement; }
 
     // Parameters count from 1, as in SQLite.
@@ -35,6 +36,9 @@ public:
     qint64 int64(int column) const;
 
 private:
+    // A step's result: true for a row or the end, otherwise logged.
+    bool checkStep(int result) const;
+
     sqlite3_stmt *m_statement = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "engine/ZelManagerPackageDownloader.h"
 
 #include "database/ZelManagerDatabase.h"
+#include "diagnostics/ZelManagerLogging.h"
 #include "engine/ApplyContext.h"
 #include "engine/ZelManagerArchiveEntry.h"
 #include "engine/ZelManagerTargetFolder.h"
@@ -93,6 +94,7 @@ void ZelManagerPackageDownloader::execute()
         return;
     }
     if (cachedFileMatches(path)) {
+        qCDebug(zelEngine, "download %s: cached %s", qUtf8Printable(m_name), qUtf8Printable(path));
         m_cacheSource = path;
         QThread::start();
         setProgress(100);
@@ -105,6 +107,7 @@ void ZelManagerPackageDownloader::execute()
             m_info.version.isEmpty() ? tr("No available version of package found") : tr("No repository found"));
         return;
     }
+    qCDebug(zelEngine, "download %s: %s", qUtf8Printable(m_name), qUtf8Printable(url.toString()));
     if (!startTransfer(path, url))
         return;
     m_md5.reset();
@@ -246,6 +249,10 @@ void ZelManagerPackageDownloader::onThreadFinished()
             m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, m_errorText);
         }
     }
+    const QString outcome = !m_errorText.isEmpty() ? QStringLiteral("failed: ") + m_errorText
+        : result                                   ? QStringLiteral("done")
+                                                   : QStringLiteral("stopped");
+    qCDebug(zelEngine, "download %s: %s", qUtf8Printable(m_name), qUtf8Printable(outcome));
     setStatus(status);
     m_context->countStopped();
     emit finished(result);

@@ -1,6 +1,7 @@
 #include "engine/ZelManagerPackageInstaller.h"
 
 #include "database/ZelManagerDatabase.h"
+#include "diagnostics/ZelManagerLogging.h"
 #include "engine/ApplyContext.h"
 #include "engine/ZelManagerArchiveEntry.h"
 #include "engine/ZelManagerFixupStream.h"
@@ -171,6 +172,7 @@ void ZelManagerPackageInstaller::run()
 {
     if (m_stop || !m_archiveError.isEmpty())
         return;
+    qCDebug(zelEngine, "install %s: unpacking %s", qUtf8Printable(m_name), qUtf8Printable(m_archivePath));
     QFile file(m_archivePath);
     if (!file.open(QIODevice::ReadOnly)) {
         m_archiveError = tr("Can not open package archive %1").arg(m_archivePath);
@@ -417,6 +419,11 @@ void ZelManagerPackageInstaller::onThreadFinished()
             ok = true;
         }
     }
+    qCDebug(zelEngine, "install %s: %s, %d files written, %d failed", qUtf8Printable(m_name),
+        ok           ? "done"
+            : m_stop ? "stopped"
+                     : "failed",
+        int(m_writtenFiles.size()), int(m_failedFiles.size()));
     // Stopped before the signal: the receiver may start the next worker, or
     // end the run and release the context.
     if (m_counted) {

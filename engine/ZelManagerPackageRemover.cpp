@@ -1,6 +1,7 @@
 #include "engine/ZelManagerPackageRemover.h"
 
 #include "database/ZelManagerDatabase.h"
+#include "diagnostics/ZelManagerLogging.h"
 #include "engine/ApplyContext.h"
 #include "engine/ZelManagerScriptEngine.h"
 #include "engine/ZelManagerTargetFolder.h"
@@ -52,6 +53,7 @@ void ZelManagerPackageRemover::start()
     // Counted from the start: the prerm script lets other work run, and the
     // managers must see this remover within the limit meanwhile.
     m_context->countRunning();
+    qCDebug(zelEngine, "remove %s %s", qUtf8Printable(m_name), qUtf8Printable(m_package.installedVersion()));
     setProgress(0);
     setStatus(ZelManagerPackage::Removing);
     if (hasScript(m_info.prerm))
@@ -203,6 +205,11 @@ void ZelManagerPackageRemover::onThreadFinished()
             m_settings->removeExcludedFile(path);
         ok = true;
     }
+    qCDebug(zelEngine, "remove %s: %s, %d files failed", qUtf8Printable(m_name),
+        ok           ? "done"
+            : m_stop ? "stopped"
+                     : "failed",
+        int(m_failedFiles.size()));
     // Stopped before the signal, so that the receiver can start the next
     // worker within the limit.
     m_context->countStopped();

@@ -1,5 +1,6 @@
 #include "integration/HostRegistryKey.h"
 
+#include "diagnostics/ZelManagerLogging.h"
 #include "integration/HostEnvironment.h"
 
 #include <QDir>
@@ -98,12 +99,8 @@ Hive readHive(const QString &file)
     return hive;
 }
 
-bool writeHive(const QString &file, const Hive &hive)
+QString hiveText(const Hive &hive)
 {
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    QSaveFile f(file);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
     QString text;
     for (const auto &key : hive) {
         text += QLatin1Char('[') + escape(key.first) + QLatin1String("]\n");
@@ -117,8 +114,21 @@ bool writeHive(const QString &file, const Hive &hive)
             text += escape(entry.first) + QLatin1Char('=') + type + QLatin1Char(':') + escape(data) + QLatin1Char('\n');
         }
     }
-    f.write(text.toUtf8());
-    return f.commit();
+    return text;
+}
+
+bool writeHive(const QString &file, const Hive &hive)
+{
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QSaveFile f(file);
+    bool ok = f.open(QIODevice::WriteOnly);
+    if (ok) {
+        f.write(hiveText(hive).toUtf8());
+        ok = f.commit();
+    }
+    if (!ok)
+        qCWarning(zelHost, "cannot write registry hive %s: %s", qUtf8Printable(file), qUtf8Printable(f.errorString()));
+    return ok;
 }
 
 // A hive can be opened with full access when its file, or the first folder of

@@ -1,5 +1,6 @@
 #include "integration/ShellLink.h"
 
+#include "diagnostics/ZelManagerLogging.h"
 #include "integration/WindowsSupport.h"
 
 #include <QDir>
@@ -130,15 +131,19 @@ bool ShellLink::save(const QString &lnkPath) const
 {
     const QString file = hostFilePath(QDir::fromNativeSeparators(lnkPath));
     const QFileInfo info(file);
-    if (!makePath(info.absolutePath()))
-        return false;
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
+    bool ok = makePath(info.absolutePath()) && out.open(QIODevice::WriteOnly);
+    if (ok) {
+        const QString name = QFileInfo(QDir::fromNativeSeparators(lnkPath)).completeBaseName();
+        out.write(launcherText(name).toUtf8());
+        ok = out.commit();
+    }
+    if (!ok) {
+        qCWarning(zelHost, "cannot write shortcut %s: %s", qUtf8Printable(file),
+            qUtf8Printable(
+                out.error() == QFileDevice::NoError ? QStringLiteral("cannot make its folder") : out.errorString()));
         return false;
-    const QString name = QFileInfo(QDir::fromNativeSeparators(lnkPath)).completeBaseName();
-    out.write(launcherText(name).toUtf8());
-    if (!out.commit())
-        return false;
+    }
     // Desktops start only launchers that are marked executable.
     QFile::setPermissions(file, QFile::permissions(file) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     return true;

@@ -1,5 +1,6 @@
 #include "integration/WindowsSupport.h"
 
+#include "diagnostics/ZelManagerLogging.h"
 #include "integration/HostEnvironment.h"
 #include "integration/HostRegistryKey.h"
 #include "settings/ZelManagerSettings.h"
@@ -10,6 +11,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
 #include <utime.h>
 
 const char *const MachineEnvironmentKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
@@ -72,22 +75,24 @@ QMap<QString, QString> environmentValues(HostRegistryKey::Root root, const QStri
 
 } // namespace
 
+// False when the machine key cannot be written (no rights), as on Windows.
 bool setSystemEnvironmentVariable(const QString &name, const QString &value)
 {
     HostRegistryKey key(HostRegistryKey::LocalMachine, QLatin1String(MachineEnvironmentKey));
-    key.setString(name, value, HostRegistryKey::ExpandString);
+    const bool ok = key.setString(name, value, HostRegistryKey::ExpandString);
     key.close();
     broadcastEnvironmentChange();
-    return true;
+    return ok;
 }
 
+// True when the variable is gone, also when there was none.
 bool removeSystemEnvironmentVariable(const QString &name)
 {
     HostRegistryKey key(HostRegistryKey::LocalMachine, QLatin1String(MachineEnvironmentKey));
-    key.deleteValue(name);
+    const bool ok = key.isOpen() && (key.deleteValue(name) || !key.hasValue(name));
     key.close();
     broadcastEnvironmentChange();
-    return true;
+    return ok;
 }
 
 void addToSystemPath(const QString &folder)
@@ -152,9 +157,14 @@ void broadcastEnvironmentChange()
     const QString file = HostEnvironment::environmentScriptFile();
     QDir().mkpath(QFileInfo(file).absolutePath());
     QSaveFile out(file);
-    if (out.open(QIODevice::WriteOnly)) {
+    bool ok = out.open(QIODevice::WriteOnly);
+    if (ok) {
         out.write(text.toUtf8());
-        out.commit();
+        ok = out.commit();
+    }
+    if (!ok) {
+        qCWarning(
+            zelHost, "cannot write environment script %s: %s", qUtf8Printable(file), qUtf8Printable(out.errorString()));
     }
 }
 
@@ -179,7 +189,10 @@ bool setFileTime(const QString &path, qint64 time)
     struct utimbuf times;
     times.actime = static_cast<time_t>(time);
     times.modtime = static_cast<time_t>(time);
-    return utime(QFile::encodeName(path).constData(), &times) == 0;
+    if (utime(QFile::encodeName(path).constData(), &times) == 0)
+        return true;
+    qCWarning(zelHost, "cannot set the time of %s: %s", qUtf8Printable(path), strerror(errno));
+    return false;
 }
 
 // This host's file systems have no 8.3 names: every path is its own short

@@ -1,5 +1,6 @@
 #include "integration/ZelManagerAlternativeTrigger.h"
 
+#include "diagnostics/ZelManagerLogging.h"
 #include "engine/ZelManagerTargetFolder.h"
 #include "integration/DesktopEntry.h"
 #include "integration/WindowsSupport.h"
@@ -86,15 +87,25 @@ void ZelManagerAlternativeTrigger::finish()
         // A name nobody offers any more keeps its variable: another program
         // may still rely on it.
         if (selected == table.constEnd() || selected->priority <= 0) {
+            qCDebug(zelTriggers, "alternative %s: no provider left", qUtf8Printable(name));
             QFile::remove(configFile);
             continue;
         }
+        qCDebug(zelTriggers, "alternative %s: %s", qUtf8Printable(name), qUtf8Printable(selected->value));
         QFile file(configFile);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            qCWarning(zelTriggers, "alternative %s: cannot write %s: %s", qUtf8Printable(name),
+                qUtf8Printable(configFile), qUtf8Printable(file.errorString()));
             continue;
+        }
         file.write((name + QLatin1Char('=') + selected->value).toUtf8());
         file.close();
-        setSystemEnvironmentVariable(name, selected->value);
+        if (file.error() != QFileDevice::NoError) {
+            qCWarning(zelTriggers, "alternative %s: cannot write %s: %s", qUtf8Printable(name),
+                qUtf8Printable(configFile), qUtf8Printable(file.errorString()));
+        }
+        if (!setSystemEnvironmentVariable(name, selected->value))
+            qCWarning(zelTriggers, "alternative %s: cannot set the environment variable", qUtf8Printable(name));
     }
     m_touchedAlternatives.clear();
     // The alternatives folder and the parents it leaves empty go, up to but

@@ -1,5 +1,6 @@
 #include "integration/ZelManagerApplicationTrigger.h"
 
+#include "diagnostics/ZelManagerLogging.h"
 #include "engine/ZelManagerTargetFolder.h"
 #include "integration/DesktopEntry.h"
 #include "integration/ShellLink.h"
@@ -11,6 +12,13 @@
 namespace {
 
 const QString LinkSuffix = QStringLiteral(".lnk");
+
+void saveShortcut(const ShellLink &link, const QString &lnkPath)
+{
+    qCDebug(zelTriggers, "shortcut %s", qUtf8Printable(lnkPath));
+    if (!link.save(lnkPath))
+        qCWarning(zelTriggers, "cannot save shortcut %s", qUtf8Printable(lnkPath));
+}
 
 bool isShortcutEntry(const DesktopEntry &entry)
 {
@@ -101,9 +109,9 @@ void ZelManagerApplicationTrigger::installFile(const QString &path)
     if (!setTarget(link, entry))
         return;
     if (entry.showOnDesktop)
-        link.save(desktopFolder() + QLatin1Char('/') + name + LinkSuffix);
+        saveShortcut(link, desktopFolder() + QLatin1Char('/') + name + LinkSuffix);
     if (entry.showInStartMenu)
-        link.save(programsFolder() + QLatin1Char('/') + startMenuFolder(entry.categories) + name + LinkSuffix);
+        saveShortcut(link, programsFolder() + QLatin1Char('/') + startMenuFolder(entry.categories) + name + LinkSuffix);
 }
 
 void ZelManagerApplicationTrigger::removeFile(const QString &path)
@@ -112,6 +120,7 @@ void ZelManagerApplicationTrigger::removeFile(const QString &path)
     if (!isShortcutEntry(entry))
         return;
     const QString name = shortcutName(entry);
+    qCDebug(zelTriggers, "shortcuts of %s removed", qUtf8Printable(path));
     if (entry.showOnDesktop)
         ShellLink::remove(desktopFolder() + QLatin1Char('/') + name + LinkSuffix);
     if (entry.showInStartMenu) {

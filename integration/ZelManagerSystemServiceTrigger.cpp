@@ -1,5 +1,6 @@
 #include "integration/ZelManagerSystemServiceTrigger.h"
 
+#include "diagnostics/ZelManagerLogging.h"
 #include "integration/DesktopEntry.h"
 #include "settings/ZelManagerSettings.h"
 
@@ -14,9 +15,13 @@ int runServiceCommand(const QString &commandLine)
     const QString program = arguments.takeFirst();
     QProcess process;
     process.setWorkingDirectory(ZelManagerSettings::instance()->targetPath());
+    qCDebug(zelTriggers, "service command: %s", qUtf8Printable(commandLine));
     process.start(program, arguments, QIODevice::ReadWrite);
-    if (!process.waitForStarted())
+    if (!process.waitForStarted()) {
+        qCWarning(zelTriggers, "service command did not start: %s: %s", qUtf8Printable(commandLine),
+            qUtf8Printable(process.errorString()));
         return 0;
+    }
     // Nothing is ever written to the command: a command that waits for input
     // gets end-of-file instead of waiting forever.
     process.closeWriteChannel();
@@ -28,8 +33,12 @@ int runServiceCommand(const QString &commandLine)
     }
     process.readAllStandardError();
     process.readAllStandardOutput();
-    if (process.exitStatus() == QProcess::CrashExit)
+    if (process.exitStatus() == QProcess::CrashExit) {
+        qCWarning(zelTriggers, "service command crashed: %s", qUtf8Printable(commandLine));
         return -1;
+    }
+    if (process.exitCode() != 0)
+        qCWarning(zelTriggers, "service command failed (%d): %s", process.exitCode(), qUtf8Printable(commandLine));
     return process.exitCode();
 }
 

@@ -1,5 +1,6 @@
 #include "integration/ZelManagerUpdateIconThemeTrigger.h"
 
+#include "diagnostics/ZelManagerLogging.h"
 #include "integration/WindowsSupport.h"
 
 #include <QDir>
@@ -274,11 +275,14 @@ void ZelManagerUpdateIconThemeTrigger::updateTheme(const QString &themeDir)
         }
         theme.modified = true;
     }
-    if (!theme.modified || !makePath(themeDir))
+    if (!theme.modified)
         return;
+    qCDebug(zelTriggers, "icon theme index %s", qUtf8Printable(indexFile));
     QSaveFile out(indexFile);
-    if (out.open(QIODevice::WriteOnly)) {
+    if (makePath(themeDir) && out.open(QIODevice::WriteOnly)) {
         out.write(indexContents(theme));
-        out.commit();
+        if (out.commit())
+            return;
     }
+    qCWarning(zelTriggers, "cannot write %s: %s", qUtf8Printable(indexFile), qUtf8Printable(out.errorString()));
 }

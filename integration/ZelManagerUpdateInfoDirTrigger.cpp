@@ -1,5 +1,6 @@
 #include "integration/ZelManagerUpdateInfoDirTrigger.h"
 
+#include "diagnostics/ZelManagerLogging.h"
 #include "engine/ZelManagerTargetFolder.h"
 
 #include <QDir>
@@ -167,11 +168,16 @@ void ZelManagerUpdateInfoDirTrigger::rebuild() const
         return;
     }
     Sections sections;
-    for (const QString &manual : manuals)
-        readManual(infoDir + QLatin1Char('/') + manual, sections);
+    for (const QString &manual : manuals) {
+        if (!readManual(infoDir + QLatin1Char('/') + manual, sections))
+            qCWarning(zelTriggers, "cannot read Info manual %s", qUtf8Printable(manual));
+    }
+    qCDebug(zelTriggers, "Info directory of %d manuals", int(manuals.size()));
     QSaveFile out(dirFile);
-    if (!out.open(QIODevice::WriteOnly))
-        return;
-    out.write(dirFileContents(sections));
-    out.commit();
+    if (out.open(QIODevice::WriteOnly)) {
+        out.write(dirFileContents(sections));
+        if (out.commit())
+            return;
+    }
+    qCWarning(zelTriggers, "cannot write %s: %s", qUtf8Printable(dirFile), qUtf8Printable(out.errorString()));
 }
