@@ -81,12 +81,11 @@ void ZelManagerPackageRemover::removeEmptyFolders(QStringList folders, const QSt
 
 void ZelManagerPackageRemover::start()
 {
-    if (m_started)
+    if (m_state != State::Idle)
         return;
-    m_started = true;
     // Counted from the start: the prerm script lets other work run, and the
     // managers must see this remover within the limit meanwhile.
-    m_context->countRunning();
+    setState(State::Removing);
     setProgress(0);
     setStatus(ZelManagerPackage::Removing);
     if (hasScript(m_info.prerm))
@@ -233,9 +232,9 @@ void ZelManagerPackageRemover::removeCompanions(const QString &target)
 
 void ZelManagerPackageRemover::onThreadFinished()
 {
-    if (!m_started || m_reported)
+    if (m_state != State::Removing)
         return;
-    m_reported = true;
+    setState(State::Completing);
     bool ok = false;
     if (m_stop) {
         setStatus(ZelManagerPackage::Canceling);
@@ -253,10 +252,23 @@ void ZelManagerPackageRemover::onThreadFinished()
             m_settings->removeExcludedFile(path);
         ok = true;
     }
-    // Stopped before the signal, so that the receiver can start the next
-    // worker within the limit.
-    m_context->countStopped();
+    // Counted stopped before the signal, so that the receiver can start the
+    // next worker within the limit.
+    setState(State::Finished);
     emit finished(ok);
+}
+
+// Each step is entered once, in order; the count in the context follows.
+void ZelManagerPackageRemover::setState(State next)
+{
+    Q_ASSERT_X(int(next) == int(m_state) + 1, "ZelManagerPackageRemover::setState", "transition not allowed");
+    if (int(next) != int(m_state) + 1)
+        return;
+    m_state = next;
+    if (next == State::Removing)
+        m_context->countRunning();
+    else if (next == State::Finished)
+        m_context->countStopped();
 }
 
 // A fulfilled removal request is dropped with the installed state; before an
