@@ -36,12 +36,9 @@ bool ZelManagerApplyRun::start()
 {
     if (isRunning())
         return false;
-    m_outcome = Running;
+    setState(State::Running);
     m_errors.clear();
-    m_removalsDone = m_installationsDone = false;
-    m_removalsOk = m_installationsOk = false;
-    m_stopRequested = false;
-    m_finishing = false;
+    m_removals = m_installations = Report::Pending;
 
     // The scripts' working folder, also before the first package arrives.
     const QString target = ZelManagerSettings::instance()->targetPath();
@@ -78,11 +75,16 @@ bool ZelManagerApplyRun::exec()
     return ok();
 }
 
+// The context records the request: its workers and managers read it, and
+// finishRun() reads it for the outcome. A stop that comes while the run
+// finishes still makes the outcome Stopped; the managers have nothing left
+// to cancel then.
 void ZelManagerApplyRun::stop()
 {
-    if (!isRunning() || m_stopRequested)
+    if ((m_state != State::Running && m_state != State::Finishing) || m_context->stop)
         return;
-    m_stopRequested = true;
+    if (m_state == State::Running)
+        setState(State::Stopping);
     m_context->stop = true;
     if (m_removeManager)
         emit m_removeManager->cancelRequest();
@@ -92,15 +94,13 @@ void ZelManagerApplyRun::stop()
 
 void ZelManagerApplyRun::onRemoveManagerFinished(bool ok)
 {
-    m_removalsDone = true;
-    m_removalsOk = ok;
+    m_removals = ok ? Report::Succeeded : Report::Failed;
     finishWhenIdle();
 }
 
 void ZelManagerApplyRun::onDownloadManagerFinished(bool failed)
 {
-    m_installationsDone = true;
-    m_installationsOk = !failed;
+    m_installations = failed ? Report::Failed : Report::Succeeded;
     finishWhenIdle();
 }
 
@@ -108,9 +108,11 @@ void ZelManagerApplyRun::onDownloadManagerFinished(bool failed)
 // its manager reports, and the managers and the context go with the run.
 void ZelManagerApplyRun::finishWhenIdle()
 {
-    if (!m_removalsDone || !m_installationsDone || m_finishing)
+    if (m_state != State::Running && m_state != State::Stopping)
         return;
-    m_finishing = true;
+    if (m_removals == Report::Pending || m_installations == Report::Pending)
+        return;
+    setState(State::Finishing);
     QMetaObject::invokeMethod(this, &ZelManagerApplyRun::finishRun, Qt::QueuedConnection);
 }
 
@@ -126,10 +128,36 @@ void ZelManagerApplyRun::finishRun()
     m_removeManager = nullptr;
     delete m_downloadManager;
     m_downloadManager = nullptr;
+    const bool stopped = m_context->stop;
     m_context.reset();
-    if (m_stopRequested)
+    if (stopped)
         m_outcome = Stopped;
     else
-        m_outcome = m_removalsOk && m_installationsOk ? Succeeded : Failed;
+        m_outcome = m_removals == Report::Succeeded && m_installations == Report::Succeeded ? Succeeded : Failed;
+    setState(State::Idle);
     emit finished(ok());
+}
+
+// A transition the lifecycle does not allow is a programming error: it is
+// refused (and asserted in debug builds).
+void ZelManagerApplyRun::setState(State next)
+{
+    Q_ASSERT_X(canMove(m_state, next), "ZelManagerApplyRun::setState", "transition not allowed");
+    if (canMove(m_state, next))
+        m_state = next;
+}
+
+bool ZelManagerApplyRun::canMove(State from, State to)
+{
+    switch (from) {
+    case State::Idle:
+        return to == State::Running;
+    case State::Running:
+        return to == State::Stopping || to == State::Finishing;
+    case State::Stopping:
+        return to == State::Finishing;
+    case State::Finishing:
+        return to == State::Idle;
+    }
+    return false;
 }

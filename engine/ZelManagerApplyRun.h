@@ -54,9 +54,9 @@ public:
     // Starts and waits; true when the run succeeded.
     bool exec();
 
-    bool isRunning() const { return m_outcome == Running; }
-    Outcome outcome() const { return m_outcome; }
-    bool ok() const { return m_outcome == Succeeded; }
+    bool isRunning() const { return m_state != State::Idle; }
+    Outcome outcome() const { return isRunning() ? Running : m_outcome; }
+    bool ok() const { return outcome() == Succeeded; }
     // The error list of the run, in the database's order (read at its end).
     QList<ZelManagerDatabase::ErrorRecord> errors() const { return m_errors; }
 
@@ -78,6 +78,22 @@ private slots:
     void finishRun();
 
 private:
+    // The run's lifecycle:
+    //   Idle -> Running -> Finishing -> Idle
+    //   Running -> Stopping -> Finishing
+    // Running: the managers work. Stopping: stop() has told them to cancel
+    // their workers; the run waits for them as before. Finishing: both have
+    // reported and finishRun() is queued. Idle before the first run and
+    // after each (outcome() tells how the last one ended).
+    enum class State { Idle, Running, Stopping, Finishing };
+    // What a manager has reported. The two managers report independently and
+    // in either order, so their reports are facts of the run, not steps of
+    // its lifecycle; together they decide the outcome of a run that was not
+    // stopped.
+    enum class Report { Pending, Succeeded, Failed };
+
+    void setState(State next);
+    static bool canMove(State from, State to);
     void finishWhenIdle();
 
     ZelManagerOperationModel *m_model;
@@ -86,14 +102,13 @@ private:
     ZelManagerRemoveManager *m_removeManager = nullptr;
     ZelManagerDownloadManager *m_downloadManager = nullptr;
     QList<ZelManagerDatabase::ErrorRecord> m_errors;
+    State m_state = State::Idle;
+    Report m_removals = Report::Pending;
+    Report m_installations = Report::Pending;
+    // How the last run ended; never Running (outcome() derives that from the
+    // state).
     Outcome m_outcome = NotStarted;
     int m_limit = 0;
-    bool m_removalsDone = false;
-    bool m_installationsDone = false;
-    bool m_removalsOk = false;
-    bool m_installationsOk = false;
-    bool m_stopRequested = false;
-    bool m_finishing = false;
 };
 
 #endif // ZELMANAGERAPPLYRUN_H

@@ -38,7 +38,8 @@ ZelManagerDownloadManager::ZelManagerDownloadManager(ApplyContext *context)
 
 ZelManagerDownloadManager::~ZelManagerDownloadManager()
 {
-    m_done = true;
+    if (m_state != State::Finished)
+        setState(State::Finished);
     emit cancelRequest();
     // Their threads end before the run's context can go.
     const QList<QPointer<QThread>> workers = m_workers;
@@ -49,9 +50,9 @@ ZelManagerDownloadManager::~ZelManagerDownloadManager()
 
 void ZelManagerDownloadManager::start()
 {
-    if (m_started)
+    if (m_state != State::Idle)
         return;
-    m_started = true;
+    setState(State::Running);
     const QString cache = ZelManagerSettings::instance()->cachePath();
     if (!m_downloadQueue.isEmpty() && !QFileInfo(cache).isDir() && !makePath(cache)) {
         const QStringList names = m_downloadQueue;
@@ -79,7 +80,7 @@ void ZelManagerDownloadManager::onCancelRequest()
 // call makes. No timers: the manager moves when a worker reports.
 void ZelManagerDownloadManager::schedule()
 {
-    if (!m_started || m_done)
+    if (m_state != State::Running)
         return;
     if (m_scheduling > 0) {
         m_scheduleAgain = true;
@@ -279,12 +280,21 @@ void ZelManagerDownloadManager::fail(const QString &name, const QString &descrip
 
 void ZelManagerDownloadManager::finishIfDone()
 {
-    if (!m_started || m_done || m_scheduling > 0 || !m_workers.isEmpty())
+    if (m_state != State::Running || m_scheduling > 0 || !m_workers.isEmpty())
         return;
     if (!m_canceled && !m_pending.isEmpty())
         return;
-    m_done = true;
+    setState(State::Finished);
     emit finished(m_errorCount > 0);
+}
+
+// Only forward; a transition the lifecycle does not allow is a programming
+// error, refused (and asserted in debug builds).
+void ZelManagerDownloadManager::setState(State next)
+{
+    Q_ASSERT_X(next > m_state, "ZelManagerDownloadManager::setState", "transition not allowed");
+    if (next > m_state)
+        m_state = next;
 }
 
 // The package of the worker that sent the finished signal; the worker is

@@ -46,7 +46,7 @@ public:
     // finished(false) is emitted at once.
     void start();
     // True until finished() has been emitted (after start()).
-    bool isBusy() const { return !m_done; }
+    bool isBusy() const { return m_state != State::Finished; }
     int errorCount() const { return m_errorCount; }
 
     QStringList downloadQueue() const { return m_downloadQueue; }
@@ -70,6 +70,11 @@ public slots:
     void resume();
 
 private:
+    // Idle -> Running (start()) -> Finished (finished() emitted, or the
+    // manager is being destroyed; also straight from Idle then).
+    enum class State { Idle, Running, Finished };
+
+    void setState(State next);
     void onCancelRequest();
     void schedule();
     bool hasRoom() const;
@@ -93,9 +98,11 @@ private:
     QSet<QString> m_failed;
     QList<QPointer<QThread>> m_workers; // running downloaders and installers
     QHash<QThread *, QString> m_workerNames;
-    bool m_started = false;
+    State m_state = State::Idle;
+    // A request, not a step of the lifecycle: it may come before start()
+    // (a removal's script turns the event loop while the run starts), and a
+    // cancelled manager still runs until its workers have ended.
     bool m_canceled = false;
-    bool m_done = false;
     int m_scheduling = 0; // nesting depth (scripts process events)
     bool m_scheduleAgain = false;
 };

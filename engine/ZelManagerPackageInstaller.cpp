@@ -106,9 +106,8 @@ void ZelManagerPackageInstaller::cancel()
 
 void ZelManagerPackageInstaller::execute()
 {
-    if (m_executed)
+    if (m_state != State::Idle)
         return;
-    m_executed = true;
     m_info = m_context->info(m_name);
     if (m_info.name.isEmpty() || m_info.version.isEmpty()) {
         m_archiveError = tr("No downloaded archive of package %1").arg(m_name);
@@ -119,6 +118,7 @@ void ZelManagerPackageInstaller::execute()
     }
     const int replacing = ZelManagerPackage::FlagRequestUpgrade | ZelManagerPackage::FlagRequestReinstall;
     if (m_archiveError.isEmpty() && (m_package.flags() & replacing)) {
+        setState(State::RemovingOldVersion);
         m_remover = new ZelManagerPackageRemover(m_context, m_name);
         connect(this, &ZelManagerPackageInstaller::cancelRequest, m_remover.data(), &ZelManagerPackageRemover::cancel);
         connect(m_remover.data(), &ZelManagerPackageRemover::finished, this,
@@ -128,8 +128,7 @@ void ZelManagerPackageInstaller::execute()
     }
     // Counted from here: the preinst script lets other work run, and the
     // managers must see this installer within the limit meanwhile.
-    m_context->countRunning();
-    m_counted = true;
+    setState(State::Preparing);
     setProgress(0);
     setStatus(ZelManagerPackage::Installing);
     if (m_archiveError.isEmpty() && !m_stop && hasScript(m_info.preinst))
@@ -149,22 +148,61 @@ void ZelManagerPackageInstaller::onRemoverFinished(bool ok)
         // The remover has recorded its own errors.
         if (ok)
             setStatus(ZelManagerPackage::Canceling);
-        m_reported = true;
+        setState(State::Finished);
         emit finished(false);
         return;
     }
-    m_context->countRunning();
-    m_counted = true;
+    setState(State::Preparing);
     setProgress(0);
     setStatus(ZelManagerPackage::Installing);
     startUnpacking();
+}
+
+// A transition the lifecycle does not allow is a programming error: it is
+// refused (and asserted in debug builds), so that the context's count and
+// the finished(bool) signal stay exact.
+void ZelManagerPackageInstaller::setState(State next)
+{
+    Q_ASSERT_X(canMove(m_state, next), "ZelManagerPackageInstaller::setState", "transition not allowed");
+    if (!canMove(m_state, next))
+        return;
+    const bool wasCounted = isCounted(m_state);
+    m_state = next;
+    if (!wasCounted && isCounted(next))
+        m_context->countRunning();
+    else if (wasCounted && !isCounted(next))
+        m_context->countStopped();
+}
+
+bool ZelManagerPackageInstaller::canMove(State from, State to)
+{
+    switch (from) {
+    case State::Idle:
+        return to == State::RemovingOldVersion || to == State::Preparing;
+    case State::RemovingOldVersion:
+        return to == State::Preparing || to == State::Finished;
+    case State::Preparing:
+        return to == State::Unpacking;
+    case State::Unpacking:
+        return to == State::Completing;
+    case State::Completing:
+        return to == State::Finished;
+    case State::Finished:
+        break;
+    }
+    return false;
+}
+
+bool ZelManagerPackageInstaller::isCounted(State state)
+{
+    return state == State::Preparing || state == State::Unpacking || state == State::Completing;
 }
 
 // Also after a failure found before unpacking: the thread ends at once and
 // the package finishes through the same path as any other.
 void ZelManagerPackageInstaller::startUnpacking()
 {
-    m_threadStarted = true;
+    setState(State::Unpacking);
     QThread::start(QThread::InheritPriority);
 }
 
@@ -395,10 +433,10 @@ void ZelManagerPackageInstaller::noteWritten(const QString &entry, const QString
 
 void ZelManagerPackageInstaller::onThreadFinished()
 {
-    if (!m_threadStarted || m_reported)
+    if (m_state != State::Unpacking)
         return;
     wait();
-    m_reported = true;
+    setState(State::Completing);
     bool ok = false;
     if (m_stop) {
         setStatus(ZelManagerPackage::Canceling);
@@ -424,12 +462,9 @@ void ZelManagerPackageInstaller::onThreadFinished()
             : m_stop ? "stopped"
                      : "failed",
         int(m_writtenFiles.size()), int(m_failedFiles.size()));
-    // Stopped before the signal: the receiver may start the next worker, or
-    // end the run and release the context.
-    if (m_counted) {
-        m_counted = false;
-        m_context->countStopped();
-    }
+    // Counted stopped before the signal: the receiver may start the next
+    // worker, or end the run and release the context.
+    setState(State::Finished);
     emit finished(ok);
 }
 

@@ -78,6 +78,21 @@ protected:
     void run() override;
 
 private:
+    // The installer's lifecycle, each step entered once:
+    //   Idle -> Preparing -> Unpacking -> Completing -> Finished
+    //   Idle -> RemovingOldVersion -> Preparing ...    (upgrade, reinstall)
+    //   RemovingOldVersion -> Finished                  (removal failed or stopped)
+    // Preparing sets the status and runs the preinst script (not after a
+    // removal), Unpacking is the thread's run(), Completing calls the
+    // triggers, runs postinst and records the package. From Preparing to
+    // Completing the installer is counted running in the context; the
+    // transitions count it in and out. finished(bool) is emitted on entering
+    // Finished.
+    enum class State { Idle, RemovingOldVersion, Preparing, Unpacking, Completing, Finished };
+
+    void setState(State next);
+    static bool canMove(State from, State to);
+    static bool isCounted(State state);
     void startUnpacking();
     void finishLater();
     void reportErrors();
@@ -115,6 +130,9 @@ private:
     ZelManagerSettings *m_settings;
     ZelManagerDatabase *m_database;
     ZelManagerOperationModel *m_model;
+    // The stop request is no step of the lifecycle: it comes at any step
+    // from the GUI thread, the unpacking thread reads it, and each step
+    // looks at it where it decides.
     std::atomic<bool> m_stop { false };
     QMultiMap<int, QString> m_triggerFiles; // TriggerType -> relative path
     QByteArray m_readBuffer;
@@ -131,10 +149,7 @@ private:
 
     QPointer<ZelManagerPackageRemover> m_remover;
     QStringList m_removedFolders; // of the version that an upgrade removed
-    bool m_executed = false;
-    bool m_counted = false; // counted running in the context
-    bool m_threadStarted = false;
-    bool m_reported = false; // finished(bool) was emitted
+    State m_state = State::Idle;
 };
 
 #endif // ZELMANAGERPACKAGEINSTALLER_H

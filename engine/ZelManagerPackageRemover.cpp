@@ -47,12 +47,11 @@ ZelManagerPackageRemover::~ZelManagerPackageRemover()
 
 void ZelManagerPackageRemover::start()
 {
-    if (m_started)
+    if (m_state != State::Idle)
         return;
-    m_started = true;
     // Counted from the start: the prerm script lets other work run, and the
     // managers must see this remover within the limit meanwhile.
-    m_context->countRunning();
+    setState(State::Removing);
     qCDebug(zelEngine, "remove %s %s", qUtf8Printable(m_name), qUtf8Printable(m_package.installedVersion()));
     setProgress(0);
     setStatus(ZelManagerPackage::Removing);
@@ -185,9 +184,9 @@ void ZelManagerPackageRemover::removeCompanions(const QString &target)
 
 void ZelManagerPackageRemover::onThreadFinished()
 {
-    if (!m_started || m_reported)
+    if (m_state != State::Removing)
         return;
-    m_reported = true;
+    setState(State::Completing);
     bool ok = false;
     if (m_stop) {
         setStatus(ZelManagerPackage::Canceling);
@@ -210,10 +209,23 @@ void ZelManagerPackageRemover::onThreadFinished()
             : m_stop ? "stopped"
                      : "failed",
         int(m_failedFiles.size()));
-    // Stopped before the signal, so that the receiver can start the next
-    // worker within the limit.
-    m_context->countStopped();
+    // Counted stopped before the signal, so that the receiver can start the
+    // next worker within the limit.
+    setState(State::Finished);
     emit finished(ok);
+}
+
+// Each step is entered once, in order; the count in the context follows.
+void ZelManagerPackageRemover::setState(State next)
+{
+    Q_ASSERT_X(int(next) == int(m_state) + 1, "ZelManagerPackageRemover::setState", "transition not allowed");
+    if (int(next) != int(m_state) + 1)
+        return;
+    m_state = next;
+    if (next == State::Removing)
+        m_context->countRunning();
+    else if (next == State::Finished)
+        m_context->countStopped();
 }
 
 // A fulfilled removal request is dropped with the installed state; before an

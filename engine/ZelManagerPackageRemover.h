@@ -69,6 +69,14 @@ protected:
     void run() override;
 
 private:
+    // Idle -> Removing -> Completing -> Finished, each step entered once.
+    // Removing covers prerm, the triggers and the deleting thread;
+    // Completing reports the failed files or runs postrm and records the
+    // removal. The remover is counted running in the context from Removing
+    // to Completing, and emits finished(bool) on entering Finished.
+    enum class State { Idle, Removing, Completing, Finished };
+
+    void setState(State next);
     void setStatus(PackageStatus status, const QString &message = QString());
     void setProgress(int value);
     void callTriggers();
@@ -93,8 +101,7 @@ private:
     // Worker thread only.
     ZelManagerTargetFolder m_target; // targetPath()
     HostProcessRelease *m_release = nullptr;
-    bool m_started = false;
-    bool m_reported = false; // finished(bool) was emitted
+    State m_state = State::Idle;
 };
 
 #endif // ZELMANAGERPACKAGEREMOVER_H

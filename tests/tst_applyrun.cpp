@@ -69,6 +69,7 @@ private slots:
     void sharedLimitOfOne();
     void unusableCacheFolderEndsTheRun();
     void runWithoutOperations();
+    void stopWhileTheRunFinishes();
     void destroyingARunningRunStopsIt();
 
 private:
@@ -279,6 +280,26 @@ void TestApplyRun::runWithoutOperations()
     // A run can be started again once it has ended.
     QVERIFY(run.exec());
     QCOMPARE(spy.count(), 2);
+}
+
+// Without operations both managers report inside start(), so the run is
+// finishing when stop() comes: the stop still decides the outcome, once,
+// and does not carry over to the next run.
+void TestApplyRun::stopWhileTheRunFinishes()
+{
+    ZelManagerApplyRun run;
+    QSignalSpy spy(&run, &ZelManagerApplyRun::finished);
+    QVERIFY(run.start());
+    QCOMPARE(run.outcome(), ZelManagerApplyRun::Running);
+    run.stop();
+    run.stop();
+    QVERIFY(spy.wait(30000));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.first().first().toBool(), false);
+    QCOMPARE(run.outcome(), ZelManagerApplyRun::Stopped);
+    QVERIFY(!run.context() && !m_fixture->database()->isInTransaction());
+    QVERIFY(run.exec());
+    QCOMPARE(run.outcome(), ZelManagerApplyRun::Succeeded);
 }
 
 // The destructor stops the workers and waits for them before the context,

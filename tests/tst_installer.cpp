@@ -85,6 +85,7 @@ private slots:
     void unreadableArchives_data();
     void unreadableArchives();
     void cancelBeforeUnpacking();
+    void upgradeEndsWhenTheRemovalFails();
 
 private:
     PackageInfo info(const QMap<QString, bool> &files = {}) const;
@@ -425,6 +426,33 @@ void TestInstaller::cancelBeforeUnpacking()
     QVERIFY(!QFileInfo::exists(target() + QStringLiteral("/bin/x.txt")));
     QCOMPARE(ZelManagerDatabase::instance()->package(QStringLiteral("h")).status(), int(ZelManagerPackage::Canceling));
     QVERIFY(errors().isEmpty());
+}
+
+// The installed version goes first; when a file of it cannot be removed the
+// upgrade ends there: nothing new is unpacked, the package stays installed,
+// and the installer leaves the context's count as it found it.
+void TestInstaller::upgradeEndsWhenTheRemovalFails()
+{
+    {
+        TestDatabaseFile status(m_fixture->statusFile(), TestDatabaseFile::Status);
+        status.exec(QStringLiteral("UPDATE status SET status=? WHERE package='h';"), { 0x30E });
+        status.addInstalled(QStringLiteral("h"), QStringLiteral("0.9"), 1);
+        status.exec(QStringLiteral("INSERT INTO fileentries VALUES(1,'h','share/stuck');"));
+    }
+    // A folder with an entry where the old version's file was.
+    QVERIFY(TestSandbox::writeFile(target() + QStringLiteral("/share/stuck/inside"), "x"));
+    ZelManagerDatabase::instance()->reloadPackages();
+    const PackageInfo upgrade = info({ { "bin/new.txt", true } });
+    QVERIFY(cache(upgrade, { Entry(QStringLiteral("bin/new.txt"), "new") }));
+
+    ApplyContext context;
+    context.putInfo(QStringLiteral("h"), upgrade);
+    bool ok = true;
+    QVERIFY(install(context, &ok));
+    QVERIFY(!ok);
+    QVERIFY(!QFileInfo::exists(target() + QStringLiteral("/bin/new.txt")));
+    QCOMPARE(errors(), QStringList({ "Failed to remove: share/stuck" }));
+    QVERIFY(ZelManagerDatabase::instance()->package(QStringLiteral("h")).isInstalled());
 }
 
 QTEST_GUILESS_MAIN(TestInstaller)

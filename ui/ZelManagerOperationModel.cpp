@@ -11,7 +11,6 @@
 ZelManagerOperationModel::ZelManagerOperationModel(QObject *parent)
     : QAbstractListModel(parent)
     , m_timer(new QTimer(this))
-    , m_ring(new RingSlot[RingSlots])
     , m_database(ZelManagerDatabase::instance())
 {
     connect(m_timer, &QTimer::timeout, this, &ZelManagerOperationModel::onUpdateTimerTimeout);
@@ -105,8 +104,7 @@ void ZelManagerOperationModel::collectRelations(const QStringList &requested)
 // Reports still queued carry keys of the old list: they are dropped.
 void ZelManagerOperationModel::resetKeys()
 {
-    const quint64 end = m_writeTicket.load(std::memory_order_acquire);
-    m_readTicket.store(end, std::memory_order_release);
+    m_ring.discard();
     const int count = m_rows.size();
     m_keyOf.clear();
     m_keyRecords.resize(count);
@@ -185,42 +183,17 @@ void ZelManagerOperationModel::updatePackage(const QString &name)
     // Already queued and not yet drained: that report covers this one too.
     if (m_pending[key].exchange(true, std::memory_order_acq_rel))
         return;
-    pushKey(key);
-}
-
-void ZelManagerOperationModel::pushKey(int key)
-{
-    for (;;) {
-        const quint64 read = m_readTicket.load(std::memory_order_acquire);
-        quint64 write = m_writeTicket.load(std::memory_order_relaxed);
-        if (write - read >= RingCapacity) {
-            QThread::yieldCurrentThread();
-            continue;
-        }
-        if (m_writeTicket.compare_exchange_weak(write, write + 1, std::memory_order_relaxed)) {
-            RingSlot &slot = m_ring[write % RingSlots];
-            slot.key.store(key, std::memory_order_relaxed);
-            slot.sequence.store(write + 1, std::memory_order_release);
-            return;
-        }
-    }
+    m_ring.push(key);
 }
 
 void ZelManagerOperationModel::onUpdateTimerTimeout()
 {
-    quint64 read = m_readTicket.load(std::memory_order_relaxed);
-    const quint64 end = m_writeTicket.load(std::memory_order_acquire);
-    while (read != end) {
-        RingSlot &slot = m_ring[read % RingSlots];
-        if (slot.sequence.load(std::memory_order_acquire) != read + 1)
-            break;
-        const int key = slot.key.load(std::memory_order_relaxed);
-        m_readTicket.store(++read, std::memory_order_release);
+    m_ring.drain([this](int key) {
         // Cleared before the repaint: a report made after this point queues
         // the key again, one made before is shown by this repaint.
         m_pending[key].exchange(false, std::memory_order_acq_rel);
         emitKeyChanged(key);
-    }
+    });
 }
 
 void ZelManagerOperationModel::emitKeyChanged(int key)

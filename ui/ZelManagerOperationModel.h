@@ -2,6 +2,7 @@
 #define ZELMANAGEROPERATIONMODEL_H
 
 #include "database/ZelManagerPackage.h"
+#include "ui/ZelManagerProgressRing.h"
 
 #include <QAbstractListModel>
 #include <QHash>
@@ -20,26 +21,10 @@ class ZelManagerDatabase;
 // Progress channel. Workers call setProgress(), setStatus() or
 // updatePackage() from any thread; the model's thread repaints the rows. A
 // call on the model's own thread emits dataChanged at once. Any other thread
-// pushes the package's key into a ring of 4097 slots (4096 usable) that a
-// 100 ms timer drains on the model's thread, so a worker never waits for
-// the user interface and no mutex is taken.
+// pushes the package's key into a ZelManagerProgressRing that a 100 ms timer
+// drains on the model's thread, so a worker never waits for the user
+// interface (unless 4096 reports wait already) and no mutex is taken.
 //
-// Several workers push at once, so the ring is a bounded multi-producer,
-// single-consumer queue:
-// - The write and read positions are 64-bit tickets that only grow; a
-//   ticket's slot is ticket % 4097. They never wrap in practice, so a
-//   compare-and-swap on the write ticket cannot be fooled by a position that
-//   went once round the ring (no ABA).
-// - A producer claims a ticket by compare-and-swap on the write ticket,
-//   allowed only while write - read < 4096 (otherwise it yields and tries
-//   again). Its slot was emptied by the consumer before the read ticket it
-//   loaded (acquire) was stored, so writing the slot races with nobody.
-// - It then stores the key and publishes the slot by storing ticket + 1 in
-//   the slot's sequence (release).
-// - The consumer takes slots in ticket order while their sequence says they
-//   are published (acquire), and stores each new read ticket (release). A
-//   slot claimed but not yet published stops the drain; the next tick takes
-//   it, so no report is lost and order is kept.
 // Keys instead of row numbers: rows move when finished packages are removed
 // on the model's thread while workers report, so a worker never reads the
 // row list. A key is the package's place in the list made by the last
@@ -56,8 +41,6 @@ class ZelManagerOperationModel : public QAbstractListModel
     Q_OBJECT
 
 public:
-    enum { RingSlots = 4097, RingCapacity = RingSlots - 1 };
-
     // Throws std::bad_alloc when the ring cannot be allocated.
     explicit ZelManagerOperationModel(QObject *parent = nullptr);
     ~ZelManagerOperationModel() override;
@@ -97,13 +80,6 @@ public slots:
     void updatePackage(const QString &name);
 
 private:
-    struct RingSlot
-    {
-        std::atomic<quint64> sequence { 0 }; // ticket + 1 once published
-        std::atomic<int> key { -1 };
-    };
-
-    void pushKey(int key);
     void emitKeyChanged(int key);
     ZelManagerPackage record(const QString &name) const;
     void resetKeys();
@@ -111,9 +87,7 @@ private:
     void collectRelations(const QStringList &requested);
 
     QTimer *m_timer;
-    std::unique_ptr<RingSlot[]> m_ring;
-    std::atomic<quint64> m_readTicket { 0 };
-    std::atomic<quint64> m_writeTicket { 0 };
+    ZelManagerProgressRing m_ring;
     QStringList m_installNames;
     QStringList m_removeNames;
     QStringList m_rows;
@@ -128,8 +102,6 @@ private:
     std::unique_ptr<std::atomic<bool>[]> m_pending;
     // The model's thread only: the current row of each key, -1 once removed.
     QVector<int> m_keyRow;
-
-    static_assert(std::atomic<quint64>::is_always_lock_free, "the progress channel must not lock");
 };
 
 #endif // ZELMANAGEROPERATIONMODEL_H
