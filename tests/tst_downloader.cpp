@@ -16,14 +16,33 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 // From the address sanitizer's runtime (its header is not always installed).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*)(const volatile void *, size_t), void (*)(const volatile void *));
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void *);
 #define ZEL_ASAN 1
+
+// The sanitizer's own count of bytes in use goes wrong for a moment when a
+// thread that freed memory ends; count the bytes in use here instead.
+namespace {
+std::atomic<qint64> s_liveBytes { 0 };
+void countAllocation(const volatile void *, size_t size)
+{
+    s_liveBytes.fetch_add(qint64(size), std::memory_order_relaxed);
+}
+void countRelease(const volatile void *pointer)
+{
+    if (pointer)
+        s_liveBytes.fetch_sub(qint64(__sanitizer_get_allocated_size(pointer)), std::memory_order_relaxed);
+}
+const int s_hooksInstalled = __sanitizer_install_malloc_and_free_hooks(countAllocation, countRelease);
+}
 #endif
 
 using Entry = ZelManagerRepositoryBuilder::ArchiveEntry;
@@ -114,7 +133,7 @@ private:
     static qint64 live()
     {
 #ifdef ZEL_ASAN
-        return qint64(__sanitizer_get_current_allocated_bytes());
+        return s_liveBytes.load(std::memory_order_relaxed);
 #else
         return statusValue("VmRSS:");
 #endif
