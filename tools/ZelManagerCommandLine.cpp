@@ -690,9 +690,10 @@ int ZelManagerCommandLine::clean()
     int count = 0;
     qint64 size = 0;
     for (const QFileInfo &file : cache.entryInfoList({ QStringLiteral("*.cache") }, QDir::Files)) {
+        const qint64 fileSize = file.size();
         if (QFile::remove(file.filePath())) {
             ++count;
-            size += file.size();
+            size += fileSize;
         } else {
             message(tr("Can not delete %1.").arg(QDir::toNativeSeparators(file.filePath())));
             status = Failure;
