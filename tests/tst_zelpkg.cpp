@@ -73,6 +73,11 @@ public:
 
     static void startProgram(QProcess &process, const QStringList &arguments)
     {
+        // A sanitizer's report must not pass for the exit status 1 of a failed operation.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0:exitcode=86"));
+        environment.insert(QStringLiteral("UBSAN_OPTIONS"), QStringLiteral("exitcode=87:print_stacktrace=1"));
+        process.setProcessEnvironment(environment);
         process.setProgram(program());
         process.setArguments(arguments);
         process.start();

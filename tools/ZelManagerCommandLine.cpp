@@ -523,7 +523,8 @@ bool ZelManagerCommandLine::confirm()
     char line[256];
     if (!std::fgets(line, sizeof line, stdin) || s_interrupted) {
         std::fputc('\n', m_err);
-        message(tr("No answer; --yes applies without asking."));
+        if (!s_interrupted)
+            message(tr("No answer; --yes applies without asking."));
         return false;
     }
     const QString answer = QString::fromLocal8Bit(line).trimmed().toLower();

@@ -134,6 +134,9 @@ void watchSignals(ZelManagerCommandLine &commandLine)
     action.sa_flags = 0; // no SA_RESTART: a waiting prompt returns
     for (int signal : { SIGINT, SIGTERM, SIGHUP })
         ::sigaction(signal, &action, nullptr);
+    // Output into a closed pipe ("zelpkg install x | head") must not end the
+    // program in the middle of a run; the write fails instead.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 void loadTranslations(QCoreApplication &app)
