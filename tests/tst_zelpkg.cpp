@@ -188,12 +188,22 @@ void TestZelPkg::installAndRemoveWithDependencies()
 {
     Installation installation;
     QVERIFY(installation.isValid());
+    QVERIFY(installation.addPackage(
+        TestApplyFixture::manifest(QStringLiteral("needy"), QStringLiteral("1.0"), { QStringLiteral("liba >= 9") }),
+        QStringLiteral("bin/needy.exe")));
     QCOMPARE(Installation::run({ QStringLiteral("update") }).code, 0);
-    const QStringList offered { QStringLiteral("liba:2"), QStringLiteral("tool:2") };
+    const QStringList offered { QStringLiteral("liba:2"), QStringLiteral("needy:2"), QStringLiteral("tool:2") };
+    QCOMPARE(installation.status(), offered);
+
+    // The engine's refusal, as it words it; nothing is marked.
+    Result result = Installation::run({ QStringLiteral("install"), QStringLiteral("needy"), QStringLiteral("--yes") });
+    QCOMPARE(result.code, 1);
+    QVERIFY2(
+        result.err.contains(QStringLiteral("dependencies not satisfied:\n   liba >= 9\n")), qPrintable(result.err));
     QCOMPARE(installation.status(), offered);
 
     // The plan names the dependency; declining changes nothing.
-    Result result = Installation::run({ QStringLiteral("install"), QStringLiteral("tool") }, "n\n");
+    result = Installation::run({ QStringLiteral("install"), QStringLiteral("tool") }, "n\n");
     QCOMPARE(result.code, 1);
     QVERIFY2(
         result.out.contains(QStringLiteral("Packages to be installed:\n  liba 1.0 (needed by tool)\n  tool 2.1\n")),
@@ -214,7 +224,12 @@ void TestZelPkg::installAndRemoveWithDependencies()
     QCOMPARE(result.code, 0);
     QVERIFY2(result.out.contains(QStringLiteral("tool: Finished\n")), qPrintable(result.out));
     QVERIFY(result.out.contains(QStringLiteral("2 of 2 operations done.")));
-    QCOMPARE(installation.status(), QStringList({ QStringLiteral("liba:6"), QStringLiteral("tool:6") }));
+    QCOMPARE(installation.status(),
+        QStringList({ QStringLiteral("liba:6"), QStringLiteral("needy:2"), QStringLiteral("tool:6") }));
+    result = Installation::run({ QStringLiteral("show"), QStringLiteral("liba"), QStringLiteral("--json") });
+    const QJsonObject liba = parse(result.out).object();
+    QCOMPARE(liba.value(QStringLiteral("state")).toString(), QStringLiteral("installed"));
+    QCOMPARE(liba.value(QStringLiteral("dependants")).toArray(), QJsonArray { QStringLiteral("tool") });
     QCOMPARE(TestSandbox::readFile(installation.target() + QStringLiteral("/bin/tool.exe")), QStringLiteral("tool"));
 
     result = Installation::run({ QStringLiteral("files"), QStringLiteral("tool") });
