@@ -50,6 +50,7 @@ ZelManagerApplyPlan::ZelManagerApplyPlan(ZelManagerDatabase *database)
 void ZelManagerApplyPlan::snapshot()
 {
     m_snapshot.clear();
+    m_hasSnapshot = true;
     const auto packages = m_database->packages();
     for (auto it = packages.constBegin(); it != packages.constEnd(); ++it) {
         if (it.value().requestFlags())
@@ -59,6 +60,8 @@ void ZelManagerApplyPlan::snapshot()
 
 void ZelManagerApplyPlan::restore()
 {
+    if (!m_hasSnapshot)
+        return;
     m_database->beginTransaction();
     const auto packages = m_database->packages();
     for (auto it = packages.constBegin(); it != packages.constEnd(); ++it) {

@@ -49,7 +49,8 @@ public:
 
     // Remembers every package's request bits and requesters.
     void snapshot();
-    // Puts the requests back as snapshot() found them (one batch).
+    // Puts the requests back as snapshot() found them (one batch); nothing
+    // without a snapshot.
     void restore();
 
     // Reads the requests of the database.
@@ -95,6 +96,7 @@ private:
 
     ZelManagerDatabase *m_database;
     QHash<QString, Request> m_snapshot;
+    bool m_hasSnapshot = false;
     QList<Entry> m_entries;
     QHash<QString, QString> m_archiveUrls; // name -> archive URL still to measure
     qint64 m_freeSpace = -1;

@@ -398,6 +398,10 @@ QString ZelManagerCommandLine::mark(
         *changed = true;
         return package.isInstalled() ? db->requestUpgrade(package, QString()) : db->requestInstall(package);
     case ZelManagerApplyPlan::Upgrade:
+        if (!package.isInstalled()) {
+            message(tr("Package %1 is not installed.").arg(name));
+            return QString();
+        }
         if (!package.isUpgradable()) {
             message(tr("Package %1 is up to date.").arg(name));
             return QString();
