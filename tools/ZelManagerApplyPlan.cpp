@@ -1,7 +1,7 @@
 #include "tools/ZelManagerApplyPlan.h"
 
 #include "database/ZelManagerDatabase.h"
-#include "engine/ZelManagerPackageDownloader.h"
+#include "engine/ApplyContext.h"
 #include "settings/ZelManagerSettings.h"
 
 #include <QDir>
@@ -105,7 +105,7 @@ void ZelManagerApplyPlan::build()
             if (info.version.isEmpty())
                 info = m_database->packageEntry(entry.name, package.availableVersion(), false);
             entry.newVersion = info.version;
-            const QString cacheFile = ZelManagerPackageDownloader::cacheFilePath(info);
+            const QString cacheFile = ApplyContext::cacheFilePath(info);
             if (!cacheFile.isEmpty() && QFileInfo(cacheFile).isFile()) {
                 entry.cached = true;
                 entry.archiveSize = QFileInfo(cacheFile).size();
