@@ -238,6 +238,10 @@ void ZelManagerPackageDownloader::onThreadFinished()
         }
     } else if (!m_errorText.isEmpty()) {
         m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, m_errorText);
+        // A refused archive (damaged, unsafe paths) whose sum matched would
+        // be refused again from the cache: do not keep it.
+        if (m_errorText == m_readerError)
+            QFile::remove(ApplyContext::cacheFilePath(m_info));
     } else {
         const QStringList found = conflicts();
         if (found.isEmpty()) {

@@ -233,7 +233,7 @@ void ZelManagerPackageInstaller::run()
     if (archive_read_open(archive, this, nullptr, readCallback, nullptr) == ARCHIVE_OK)
         unpackEntries(archive);
     else if (!m_stop)
-        m_archiveError = tr("Damaged package archive: %1").arg(ZelManagerArchiveEntry::errorText(archive));
+        markDamaged(ZelManagerArchiveEntry::errorText(archive));
     archive_read_free(archive);
     m_archiveFile = nullptr;
     m_readBuffer = QByteArray();
@@ -278,14 +278,19 @@ void ZelManagerPackageInstaller::unpackEntries(struct archive *archive)
             return;
         if (result != ARCHIVE_OK && result != ARCHIVE_WARN) {
             if (!m_stop)
-                m_archiveError = tr("Damaged package archive: %1").arg(ZelManagerArchiveEntry::errorText(archive));
+                markDamaged(ZelManagerArchiveEntry::errorText(archive));
             return;
         }
         const QString path = ZelManagerArchiveEntry::path(entry);
         if (path.isEmpty() || path == QLatin1String("package.xml"))
             continue;
-        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry))
+        const auto type = archive_entry_filetype(entry);
+        if (type == AE_IFDIR)
             continue;
+        if (type != AE_IFREG || archive_entry_hardlink(entry)) {
+            skipEntry(path, type == AE_IFLNK || archive_entry_hardlink(entry));
+            continue;
+        }
         if (ZelManagerTargetFolder::isUnsafeEntryPath(path)) {
             m_unsafePaths.append(path);
             continue;
@@ -299,7 +304,7 @@ void ZelManagerPackageInstaller::unpackEntries(struct archive *archive)
 bool ZelManagerPackageInstaller::installEntry(struct archive *archive, struct archive_entry *entry, const QString &path)
 {
     if (!archive_entry_size_is_set(entry)) {
-        m_archiveError = tr("Damaged package archive: %1").arg(tr("no size for %1").arg(path));
+        markDamaged(tr("no size for %1").arg(path));
         return false;
     }
     const qint64 time = archive_entry_mtime(entry);
@@ -340,9 +345,8 @@ bool ZelManagerPackageInstaller::readEntryData(struct archive *archive, qint64 s
             = archive_read_data(archive, data->data() + done, size_t(qMin<qint64>(ReadBufferSize, size - done)));
         if (got <= 0) {
             if (!m_stop)
-                m_archiveError = tr("Damaged package archive: %1")
-                                     .arg(got < 0 ? ZelManagerArchiveEntry::errorText(archive)
-                                                  : tr("%1 ends early").arg(m_archivePath));
+                markDamaged(
+                    got < 0 ? ZelManagerArchiveEntry::errorText(archive) : tr("%1 ends early").arg(m_archivePath));
             return false;
         }
         done += got;
@@ -369,7 +373,7 @@ bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QStr
         const la_ssize_t got = archive_read_data(archive, m_pieceBuffer.data(), size_t(m_pieceBuffer.size()));
         if (got < 0) {
             if (!m_stop)
-                m_archiveError = tr("Damaged package archive: %1").arg(ZelManagerArchiveEntry::errorText(archive));
+                markDamaged(ZelManagerArchiveEntry::errorText(archive));
             return false;
         }
         if (got == 0)
@@ -451,7 +455,7 @@ void ZelManagerPackageInstaller::onThreadFinished()
                 ZelManagerScriptEngine::instance()->evaluate(m_info.postinst, m_name, ZelManagerDatabase::ErrorInstall);
             recordInstallation();
             removeEmptiedFolders();
-            setStatus(ZelManagerPackage::Finished);
+            setStatus(ZelManagerPackage::Finished, skippedEntriesText());
             for (const QString &path : qAsConst(m_unfixedFiles))
                 m_settings->addExcludedFile(path);
             ok = true;
@@ -470,6 +474,10 @@ void ZelManagerPackageInstaller::onThreadFinished()
 
 void ZelManagerPackageInstaller::reportErrors()
 {
+    // An archive that matched its sum but cannot be installed is of no use in
+    // the cache: the same bytes would fail again.
+    if (m_archiveDamaged || !m_unsafePaths.isEmpty())
+        QFile::remove(m_archivePath);
     if (!m_archiveError.isEmpty())
         m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, m_archiveError);
     for (const QString &path : qAsConst(m_unsafePaths)) {
@@ -536,4 +544,30 @@ void ZelManagerPackageInstaller::setProgress(int value)
         m_model->setProgress(m_name, value);
     else
         m_package.setProgress(value);
+}
+
+void ZelManagerPackageInstaller::markDamaged(const QString &detail)
+{
+    m_archiveError = tr("Damaged package archive: %1").arg(detail);
+    m_archiveDamaged = true;
+}
+
+// Links, device and pipe entries have no place in the install folder; they are
+// left out, and said so in the log and in the package's status.
+void ZelManagerPackageInstaller::skipEntry(const QString &path, bool link)
+{
+    qCWarning(zelEngine, "install %s: entry %s skipped: %s", qUtf8Printable(m_name), qUtf8Printable(path),
+        link ? "links are not supported" : "only files and folders are installed");
+    ++(link ? m_skippedLinks : m_skippedOthers);
+}
+
+QString ZelManagerPackageInstaller::skippedEntriesText() const
+{
+    const int skipped = m_skippedLinks + m_skippedOthers;
+    if (skipped == 0)
+        return QString();
+    const QString reason
+        = m_skippedOthers == 0 ? tr("links are not supported") : tr("only files and folders are installed");
+    return (skipped == 1 ? tr("installed, 1 entry skipped: %1") : tr("installed, %1 entries skipped: %2").arg(skipped))
+        .arg(reason);
 }

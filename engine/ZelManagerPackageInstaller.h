@@ -96,6 +96,9 @@ private:
     void startUnpacking();
     void finishLater();
     void reportErrors();
+    void markDamaged(const QString &detail);
+    void skipEntry(const QString &path, bool link);
+    QString skippedEntriesText() const;
     void callTriggers();
     void recordInstallation();
     void removeEmptiedFolders();
@@ -140,6 +143,9 @@ private:
 
     // Worker thread; read by the GUI thread once the thread has ended.
     QString m_archiveError;
+    bool m_archiveDamaged = false;
+    int m_skippedLinks = 0;
+    int m_skippedOthers = 0;
     QStringList m_unsafePaths;
     QByteArray m_oldPrefix; // UTF-8
     QByteArray m_newPrefix;

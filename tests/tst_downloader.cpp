@@ -693,6 +693,14 @@ void TestDownloader::damagedArchives()
     QCOMPARE(run.database->package(QStringLiteral("broken")).status(), int(ZelManagerPackage::Error));
     QVERIFY(run.context->packageTable.isEmpty());
     QCOMPARE(run.context->running, 0);
+
+    // A refused archive is of no use in the cache: the same bytes taken from
+    // there are refused again, and dropped.
+    const QString cached = cachePath(QStringLiteral("broken"), md5Of(bytes));
+    QVERIFY(!QFile::exists(cached));
+    QVERIFY(TestSandbox::writeFile(cached, bytes));
+    QVERIFY(!execute(downloader(run, QStringLiteral("broken")), 10000));
+    QVERIFY(!QFile::exists(cached));
 }
 
 // 50 MB pass through download, hash, cache and reader, and again through the

@@ -84,6 +84,7 @@ private slots:
     void hostileEntryPathsStayInside();
     void unreadableArchives_data();
     void unreadableArchives();
+    void skippedEntriesAreReported();
     void cancelBeforeUnpacking();
     void upgradeEndsWhenTheRemovalFails();
 
@@ -405,6 +406,37 @@ void TestInstaller::unreadableArchives()
     QVERIFY(!package.isInstalled());
     QCOMPARE(package.status(), int(ZelManagerPackage::Error));
     QVERIFY(ZelManagerDatabase::instance()->fileEntries().isEmpty());
+    // A damaged archive would fail again: it does not stay in the cache.
+    QVERIFY(!QFile::exists(path));
+}
+
+// Links and other special entries are left out of the install folder, said
+// in the log and in the package's status; the package is installed.
+void TestInstaller::skippedEntriesAreReported()
+{
+    const PackageInfo package = info({ { "bin/tool.exe", true } });
+    Entry link(QStringLiteral("bin/tool-link.exe"), QByteArray());
+    link.type = Entry::Symlink;
+    link.linkTarget = QStringLiteral("tool.exe");
+    Entry outside = link;
+    outside.path = QStringLiteral("bin/escape");
+    outside.linkTarget = QStringLiteral("/etc/passwd");
+    QVERIFY(cache(package, { Entry(QStringLiteral("bin/tool.exe"), "tool"), link, outside }));
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression("h: entry bin/tool-link.exe skipped: links are not supported"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("h: entry bin/escape skipped: links are not supported"));
+
+    ApplyContext context;
+    context.putInfo(QStringLiteral("h"), package);
+    bool ok = false;
+    QVERIFY(install(context, &ok));
+    QVERIFY(ok);
+    QVERIFY(QFileInfo(target() + QStringLiteral("/bin/tool.exe")).isFile());
+    QVERIFY(!QFileInfo::exists(target() + QStringLiteral("/bin/tool-link.exe")));
+    QVERIFY(!QFileInfo(target() + QStringLiteral("/bin/escape")).isSymLink());
+    const ZelManagerPackage record = ZelManagerDatabase::instance()->package(QStringLiteral("h"));
+    QVERIFY(record.isInstalled());
+    QCOMPARE(record.statusText(), QStringLiteral("installed, 2 entries skipped: links are not supported"));
 }
 
 // A cancel during the preinst script: nothing is unpacked, nothing recorded.
