@@ -3,6 +3,8 @@
 #include "database/ZelManagerDatabase.h"
 #include "ui/ZelManagerPackageModel.h"
 
+#include <algorithm>
+
 ZelManagerPackageFilterModel::ZelManagerPackageFilterModel(QObject *parent)
     : QSortFilterProxyModel(parent)
     , m_database(ZelManagerDatabase::instance())
@@ -23,13 +25,22 @@ void ZelManagerPackageFilterModel::setSourceModel(QAbstractItemModel *model)
     QSortFilterProxyModel::setSourceModel(model);
     if (!model)
         return;
+    m_corpusValid = false;
+    m_textHitsValid = false;
+    // Names and descriptions change only with the rows (a reload resets the
+    // model); a changed row is a changed request or state.
     auto stale = [this]() { m_sortKeysValid = false; };
+    auto rowsStale = [this]() {
+        m_sortKeysValid = false;
+        m_corpusValid = false;
+        m_textHitsValid = false;
+    };
     m_sourceConnections = {
-        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, stale),
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, rowsStale),
         connect(model, &QAbstractItemModel::dataChanged, this, stale),
-        connect(model, &QAbstractItemModel::rowsInserted, this, stale),
-        connect(model, &QAbstractItemModel::rowsRemoved, this, stale),
-        connect(model, &QAbstractItemModel::layoutChanged, this, stale),
+        connect(model, &QAbstractItemModel::rowsInserted, this, rowsStale),
+        connect(model, &QAbstractItemModel::rowsRemoved, this, rowsStale),
+        connect(model, &QAbstractItemModel::layoutChanged, this, rowsStale),
     };
 }
 
@@ -45,6 +56,7 @@ void ZelManagerPackageFilterModel::setSearchText(const QString &text)
         return;
     m_searchText = text;
     m_sortKeysValid = false;
+    m_textHitsValid = false;
     // Filtering the whole list again is much faster than letting the proxy
     // work out which of tens of thousands of rows come and go.
     invalidate();
@@ -102,10 +114,71 @@ bool ZelManagerPackageFilterModel::filterAcceptsRow(int sourceRow, const QModelI
 {
     if (sourceParent.isValid())
         return false;
+    if (m_packages && !m_searchText.isEmpty()) {
+        if (!holdsSearchText(sourceRow))
+            return false;
+        const ZelManagerPackage &package = m_packages->package(sourceRow);
+        return !package.isNull() && package.matches(QString(), m_showFilter) && matchesCategories(package);
+    }
     const ZelManagerPackage package = packageAt(sourceRow);
     if (package.isNull() || !package.matches(m_searchText, m_showFilter))
         return false;
     return matchesCategories(package);
+}
+
+namespace {
+
+// Ends each row's description and each name in the search corpus. A search
+// text that holds it is matched record by record instead.
+const QChar CorpusSeparator(0xFFFF);
+
+} // namespace
+
+bool ZelManagerPackageFilterModel::holdsSearchText(int sourceRow) const
+{
+    if (m_searchText.contains(CorpusSeparator))
+        return m_packages->package(sourceRow).matches(m_searchText, 0);
+    if (!m_textHitsValid)
+        findSearchText();
+    return sourceRow >= 0 && sourceRow < m_textHits.size() && m_textHits.at(sourceRow);
+}
+
+void ZelManagerPackageFilterModel::buildSearchCorpus() const
+{
+    const int rows = m_packages->rowCount();
+    m_corpus.clear();
+    m_corpusStarts.resize(rows);
+    for (int row = 0; row < rows; ++row) {
+        const ZelManagerPackage &package = m_packages->package(row);
+        m_corpusStarts[row] = m_corpus.size();
+        m_corpus += package.description();
+        m_corpus += CorpusSeparator;
+        m_corpus += package.name();
+        m_corpus += CorpusSeparator;
+    }
+    m_corpusValid = true;
+}
+
+// A hit marks its row; the scan goes on at the next row's text.
+void ZelManagerPackageFilterModel::findSearchText() const
+{
+    if (!m_corpusValid)
+        buildSearchCorpus();
+    const int rows = m_corpusStarts.size();
+    m_textHits.fill(false, rows);
+    int from = 0;
+    while (true) {
+        const int at = m_corpus.indexOf(m_searchText, from);
+        if (at < 0)
+            break;
+        const auto next = std::upper_bound(m_corpusStarts.cbegin(), m_corpusStarts.cend(), at);
+        const int row = int(next - m_corpusStarts.cbegin()) - 1;
+        m_textHits[row] = true;
+        if (next == m_corpusStarts.cend())
+            break;
+        from = *next;
+    }
+    m_textHitsValid = true;
 }
 
 // Only the first category of a package places it in the tree.
