@@ -3,6 +3,8 @@
 #include "database/ZelManagerDatabase.h"
 #include "ui/ZelManagerPackageModel.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 ZelManagerPackageFilterModel::ZelManagerPackageFilterModel(QObject *parent)
@@ -10,6 +12,10 @@ ZelManagerPackageFilterModel::ZelManagerPackageFilterModel(QObject *parent)
     , m_database(ZelManagerDatabase::instance())
 {
     setDynamicSortFilter(false);
+    m_corpusTimer = new QTimer(this);
+    m_corpusTimer->setSingleShot(true);
+    m_corpusTimer->setInterval(CorpusDelayMs);
+    connect(m_corpusTimer, &QTimer::timeout, this, &ZelManagerPackageFilterModel::onCorpusTimerTimeout);
     connect(m_database, &ZelManagerDatabase::packagesRequestsChanged, this,
         &ZelManagerPackageFilterModel::onPackagesRequestsChanged);
 }
@@ -27,6 +33,7 @@ void ZelManagerPackageFilterModel::setSourceModel(QAbstractItemModel *model)
         return;
     m_corpusValid = false;
     m_textHitsValid = false;
+    m_corpusTimer->start();
     // Names and descriptions change only with the rows (a reload resets the
     // model); a changed row is a changed request or state.
     auto stale = [this]() { m_sortKeysValid = false; };
@@ -34,6 +41,7 @@ void ZelManagerPackageFilterModel::setSourceModel(QAbstractItemModel *model)
         m_sortKeysValid = false;
         m_corpusValid = false;
         m_textHitsValid = false;
+        m_corpusTimer->start();
     };
     m_sourceConnections = {
         connect(model, &QAbstractItemModel::modelAboutToBeReset, this, rowsStale),
@@ -146,17 +154,36 @@ bool ZelManagerPackageFilterModel::holdsSearchText(int sourceRow) const
 void ZelManagerPackageFilterModel::buildSearchCorpus() const
 {
     const int rows = m_packages->rowCount();
-    m_corpus.clear();
-    m_corpusStarts.resize(rows);
+    int size = 0;
     for (int row = 0; row < rows; ++row) {
         const ZelManagerPackage &package = m_packages->package(row);
-        m_corpusStarts[row] = m_corpus.size();
-        m_corpus += package.description();
-        m_corpus += CorpusSeparator;
-        m_corpus += package.name();
-        m_corpus += CorpusSeparator;
+        size += package.description().size() + package.name().size() + 2;
+    }
+    m_corpus.resize(size);
+    m_corpusStarts.resize(rows);
+    QChar *out = m_corpus.data();
+    const QChar *const begin = out;
+    auto put = [&out](const QString &text) {
+        std::copy(text.cbegin(), text.cend(), out);
+        out += text.size();
+        *out++ = CorpusSeparator;
+    };
+    for (int row = 0; row < rows; ++row) {
+        const ZelManagerPackage &package = m_packages->package(row);
+        m_corpusStarts[row] = int(out - begin);
+        put(package.description());
+        put(package.name());
     }
     m_corpusValid = true;
+}
+
+// Joining the texts of tens of thousands of packages takes longer than a
+// search itself (most of it in touching fresh memory), so it is done
+// shortly after the rows change rather than at the first Return.
+void ZelManagerPackageFilterModel::onCorpusTimerTimeout()
+{
+    if (m_packages && !m_corpusValid)
+        buildSearchCorpus();
 }
 
 // A hit marks its row; the scan goes on at the next row's text.

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVector>
 
+class QTimer;
 class ZelManagerDatabase;
 class ZelManagerPackageModel;
 
@@ -47,6 +48,7 @@ public:
 
 public slots:
     void onPackagesRequestsChanged();
+    void onCorpusTimerTimeout();
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
@@ -78,6 +80,10 @@ private:
     // Every row's description and name, each followed by a separator, in
     // one string: a search is one scan of contiguous memory instead of two
     // per record scattered over the heap. Valid until the source changes.
+    // Built at the latest by the first search after a change, or earlier by
+    // the timer once the rows have been quiet for a while.
+    enum { CorpusDelayMs = 250 };
+    QTimer *m_corpusTimer;
     mutable QString m_corpus;
     mutable QVector<int> m_corpusStarts; // offset of each row's text
     mutable bool m_corpusValid = false;
