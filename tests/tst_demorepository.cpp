@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -62,6 +63,7 @@ private slots:
     void initTestCase();
     void indexOffersWhatTheDemoShows();
     void everyPackageInstallsIntegratesAndGoes();
+    void commandLineUpdateReadsTheMedium();
 
 private:
     ZelManagerRepositoryIndex m_index;
@@ -231,6 +233,24 @@ void TestDemoRepository::everyPackageInstallsIntegratesAndGoes()
     QCOMPARE(filesBelow(target), QStringList { QStringLiteral("share/icons/hicolor/index.theme") });
     QCOMPARE(filesBelow(desktop) + filesBelow(menu), QStringList());
     QVERIFY(!readText(HostEnvironment::environmentScriptFile()).contains(target + QStringLiteral("/bin")));
+}
+
+// zelupdate started from the folder above the repository (a distribution
+// medium) reads its index into the database of the default install folder.
+void TestDemoRepository::commandLineUpdateReadsTheMedium()
+{
+    TestSandbox sandbox;
+    QProcess process;
+    process.setWorkingDirectory(QFileInfo(demoRepository()).absolutePath());
+    process.start(QStringLiteral(ZEL_BINARY_DIR "/zelupdate"), QStringList());
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString url = QUrl::fromLocalFile(demoRepository()).toString();
+    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
+        QStringLiteral("%1: %2 packages\n").arg(url).arg(m_index.packages().size()));
+    const QString pkgdb = sandbox.path() + QStringLiteral("/Program Files/Vantor Platform/pkgdb/");
+    QVERIFY(QFileInfo::exists(pkgdb + QStringLiteral("win32.db")));
+    QVERIFY(QFileInfo(pkgdb + ZelManagerDatabase::repositoryFileName(QUrl(url))).size() > 0);
 }
 
 QTEST_MAIN(TestDemoRepository)
