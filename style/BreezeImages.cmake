@@ -14,13 +14,17 @@ set(ZEL_BREEZE_DIR "/usr/share/icons/breeze" CACHE PATH "Breeze icon theme folde
 
 # Theme folders searched, in order; the first holding the name wins.
 set(ZEL_BREEZE_CONTEXTS actions status emblems categories apps places devices mimetypes preferences applets)
-# Sizes taken: those the panels and menus draw, and the dialogs' 64.
-set(ZEL_BREEZE_SIZES 16 22 32 64)
+# Sizes taken: those the panels and menus draw, and 64 for the dialogs'
+# status icons (the theme's 64-pixel actions are coloured illustrations that
+# do not match their small monochrome versions).
+set(ZEL_BREEZE_SIZES 16 22 32)
+set(ZEL_BREEZE_STATUS_SIZES 16 22 32 64)
 set(ZEL_BREEZE_ALL_SIZES 8 12 16 22 24 32 48 64 96 128 256)
 
 # Sets <files_var> to "size=path" items of the sizes taken for one name.
 function(zel_breeze_find name files_var)
   set(found "")
+  set(sizes ${ZEL_BREEZE_SIZES})
   foreach(context ${ZEL_BREEZE_CONTEXTS})
     foreach(size ${ZEL_BREEZE_ALL_SIZES})
       set(candidate "${ZEL_BREEZE_DIR}/${context}/${size}/${name}.svg")
@@ -30,13 +34,16 @@ function(zel_breeze_find name files_var)
       endif()
     endforeach()
     if(found)
+      if(context STREQUAL "status")
+        set(sizes ${ZEL_BREEZE_STATUS_SIZES})
+      endif()
       break()
     endif()
   endforeach()
   set(taken "")
   foreach(item ${found})
     string(REGEX MATCH "^[0-9]+" size "${item}")
-    if(size IN_LIST ZEL_BREEZE_SIZES)
+    if(size IN_LIST sizes)
       list(APPEND taken "${item}")
     endif()
   endforeach()
