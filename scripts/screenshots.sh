@@ -21,9 +21,16 @@ export ZELMANAGER_SCREENSHOT_DELAY=${ZELMANAGER_SCREENSHOT_DELAY:-3000}
 images="$root/docs/images"
 mkdir -p "$images"
 rm -rf "$ZEL_DEMO_SANDBOX"
+rm -f "$images/main-wide.png" "$images/main-narrow.png"
 
 # The first start reads the repository's index and lands on "All Packages".
-ZELMANAGER_SCREENSHOT="$images/main-wide.png" ZELMANAGER_SCREENSHOT_SIZE=1120x700 "$root/scripts/demo.sh"
+# --norelaunch: the program's first stage would start the window in a
+# process of its own and return at once; the pictures are taken in order.
+ZELMANAGER_SCREENSHOT="$images/main-wide.png" ZELMANAGER_SCREENSHOT_SIZE=1120x700 \
+  "$root/scripts/demo.sh" --norelaunch
 ZELMANAGER_SCREENSHOT="$images/main-narrow.png" ZELMANAGER_SCREENSHOT_SIZE=600x700 \
-  ZELMANAGER_SCREENSHOT_CLICK=menuButton "$root/scripts/demo.sh"
+  ZELMANAGER_SCREENSHOT_CLICK=menuButton "$root/scripts/demo.sh" --norelaunch
+for picture in "$images/main-wide.png" "$images/main-narrow.png"; do
+  [ -s "$picture" ] || { echo "screenshots.sh: $picture was not written" >&2; exit 1; }
+done
 echo "written: $images/main-wide.png $images/main-narrow.png"
