@@ -4,6 +4,7 @@
 #include "style/MResourceManager.h"
 #include "style/MStyle.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -44,6 +45,37 @@ void reportStartup(const QString &file, const QWidget &window, qint64 shownMs)
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
+// ZELMANAGER_SCREENSHOT names a PNG file that receives a picture of the main
+// window, drawn by the widgets themselves (no display needed), after which
+// the program quits; scripts/screenshots.sh makes the README's pictures with
+// it. ZELMANAGER_SCREENSHOT_SIZE ("900x600") sizes the window first,
+// ZELMANAGER_SCREENSHOT_CLICK names a button of the window to click before
+// the picture is taken, ZELMANAGER_SCREENSHOT_DELAY the milliseconds to wait
+// for the window to settle (default 2000).
+void scheduleScreenshot(const QString &file, QWidget *window)
+{
+    const QStringList size = QString::fromLocal8Bit(qgetenv("ZELMANAGER_SCREENSHOT_SIZE")).split(QLatin1Char('x'));
+    if (size.size() == 2 && size.at(0).toInt() > 0 && size.at(1).toInt() > 0)
+        window->resize(size.at(0).toInt(), size.at(1).toInt());
+    bool ok = false;
+    int delay = qEnvironmentVariableIntValue("ZELMANAGER_SCREENSHOT_DELAY", &ok);
+    if (!ok || delay < 0)
+        delay = 2000;
+    const QString click = QString::fromLocal8Bit(qgetenv("ZELMANAGER_SCREENSHOT_CLICK"));
+    QTimer::singleShot(delay, window, [file, window, click] {
+        if (!click.isEmpty()) {
+            if (auto *button = window->findChild<QAbstractButton *>(click))
+                button->click();
+            else
+                qWarning("screenshot: the window has no button %s", qPrintable(click));
+            QCoreApplication::processEvents();
+        }
+        if (!window->grab().save(file, "PNG"))
+            qWarning("screenshot: can not write %s", qPrintable(file));
+        QCoreApplication::quit();
+    });
+}
+
 int runSecondStage(int argc, char **argv, bool noLibsPath)
 {
     QElapsedTimer startTime;
@@ -67,6 +99,7 @@ int runSecondStage(int argc, char **argv, bool noLibsPath)
     MResourceManager::initialize();
 
     const QString report = QString::fromLocal8Bit(qgetenv("ZELMANAGER_STARTUP_REPORT"));
+    const QString screenshot = QString::fromLocal8Bit(qgetenv("ZELMANAGER_SCREENSHOT"));
     int result = 0;
     {
         ZelManager window;
@@ -74,6 +107,8 @@ int runSecondStage(int argc, char **argv, bool noLibsPath)
         if (!report.isEmpty())
             QTimer::singleShot(
                 0, &window, [&window, report, &startTime] { reportStartup(report, window, startTime.elapsed()); });
+        if (!screenshot.isEmpty())
+            scheduleScreenshot(screenshot, &window);
         result = app.exec();
         if (!report.isEmpty()) {
             QFile out(report);

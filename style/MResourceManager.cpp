@@ -2,10 +2,13 @@
 
 #include "app/MLibraryInfo.h"
 #include "settings/ZelManagerSettings.h"
+#include "style/ZelManagerImageIconEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QMap>
 
 QStringList MResourceManager::s_themes;
 QString MResourceManager::s_currentTheme;
@@ -51,15 +54,61 @@ QString MResourceManager::currentTheme()
     return s_currentTheme;
 }
 
+namespace {
+
+const QString ImagesPrefix = QStringLiteral(":/images/");
+
+// Icons keep the pixmaps they have drawn; they go with the application,
+// before the graphics system does.
+QHash<QString, QIcon> *s_icons = nullptr;
+
+void dropIcons()
+{
+    delete s_icons;
+    s_icons = nullptr;
+}
+
+// An image of the resource together with the sizes the theme draws
+// separately (":/images/16/<name>.svg" and so on).
+QIcon resourceIcon(const QString &path)
+{
+    if (!s_icons) {
+        s_icons = new QHash<QString, QIcon>;
+        qAddPostRoutine(dropIcons);
+    }
+    auto it = s_icons->constFind(path);
+    if (it != s_icons->constEnd())
+        return *it;
+    QIcon icon;
+    const bool image = path.startsWith(ImagesPrefix) && path.endsWith(QLatin1String(".svg"))
+        && path.indexOf(QLatin1Char('/'), ImagesPrefix.size()) < 0;
+    if (image && QFileInfo::exists(path)) {
+        const QString fileName = path.mid(ImagesPrefix.size());
+        QMap<int, QString> sized;
+        for (int size : { 16, 22, 32, 64 }) {
+            const QString file = ImagesPrefix + QString::number(size) + QLatin1Char('/') + fileName;
+            if (QFileInfo::exists(file))
+                sized.insert(size, file);
+        }
+        icon = QIcon(new ZelManagerImageIconEngine(path, sized));
+    } else {
+        icon = QIcon(path);
+    }
+    s_icons->insert(path, icon);
+    return icon;
+}
+
+} // namespace
+
 QIcon MResourceManager::icon(const QString &name)
 {
     if (name.startsWith(QLatin1Char(':')))
-        return QIcon(name);
+        return resourceIcon(name);
     QIcon icon = QIcon::fromTheme(name);
     if (icon.isNull()) {
-        const QString own = QStringLiteral(":/images/") + name + QStringLiteral(".svg");
+        const QString own = ImagesPrefix + name + QStringLiteral(".svg");
         if (QFileInfo::exists(own))
-            icon = QIcon(own);
+            icon = resourceIcon(own);
     }
     return icon;
 }

@@ -344,10 +344,41 @@ private slots:
         process.start(tool, { "build", source() });
         QVERIFY(process.waitForFinished());
         QCOMPARE(process.exitCode(), 2);
+        process.start(tool, { "build", source(), repo(), "--mtime", "x" });
+        QVERIFY(process.waitForFinished());
+        QCOMPARE(process.exitCode(), 2);
         process.start(tool, { "build", m_sandbox->path() + "/missing", repo() });
         QVERIFY(process.waitForFinished());
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("missing/manifest"));
+    }
+
+    // With fixed build and entry times the same sources give the same
+    // archive, byte for byte, whenever their files were written.
+    void fixedTimesMakeReproducibleArchives()
+    {
+        const QString tool = QStringLiteral(ZEL_BINARY_DIR "/zelrepo");
+        const QStringList fixed { "--no-index", "--time", "1600000000", "--mtime", "1600000000" };
+        writeSource(source(), manifestText(QStringLiteral("foo"), QStringLiteral("1.0-1")));
+        QProcess process;
+        process.start(tool, QStringList { "build", source(), repo() + "/a" } + fixed);
+        QVERIFY(process.waitForFinished());
+        QCOMPARE(process.exitCode(), 0);
+        const QString file = source() + QStringLiteral("/files/share/doc/foo/README");
+        QFile readme(file);
+        QVERIFY(readme.open(QIODevice::ReadWrite));
+        QVERIFY(readme.setFileTime(QDateTime::fromSecsSinceEpoch(1700000000), QFileDevice::FileModificationTime));
+        readme.close();
+        process.start(tool, QStringList { "build", source(), repo() + "/b" } + fixed);
+        QVERIFY(process.waitForFinished());
+        QCOMPARE(process.exitCode(), 0);
+        const QString archive = QStringLiteral("/foo_1.0-1_i686.vtrpkg");
+        QCOMPARE(md5sumTool(repo() + "/a" + archive), md5sumTool(repo() + "/b" + archive));
+        QVERIFY(!QFileInfo::exists(repo() + "/a/packages.xml"));
+        const ReadArchive read = readArchive(repo() + "/a" + archive);
+        const ReadEntry *entry = read.find(QStringLiteral("share/doc/foo/README"));
+        QVERIFY(entry);
+        QCOMPARE(entry->time, qint64(1600000000));
     }
 
 private:

@@ -409,11 +409,13 @@ bool ZelManagerRepositoryBuilder::buildPackage(
         return fail(index.errorText());
 
     ArchiveEntry control(QStringLiteral("package.xml"), controlFile(manifest));
-    control.time = manifest.time;
+    control.time = m_entryTime > 0 ? m_entryTime : manifest.time;
     QList<ArchiveEntry> entries { control };
     for (ArchiveEntry entry : files) {
         if (!isSafeEntryPath(entry.path) || entry.path == QLatin1String("package.xml"))
             return fail(tr("\"%1\" can not be a path inside a package").arg(entry.path));
+        if (m_entryTime > 0)
+            entry.time = m_entryTime;
         entries.append(entry);
     }
     if (m_dotSlash) {

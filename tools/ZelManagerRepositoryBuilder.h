@@ -78,6 +78,9 @@ public:
     Compression compression() const { return m_compression; }
     // Overrides the manifest's build time.
     void setTime(qint64 time) { m_time = time; }
+    // Gives every entry this modification time instead of its file's, so
+    // that the same sources always make the same archive.
+    void setEntryTime(qint64 time) { m_entryTime = time; }
     // Writes entry paths with a leading "./", as some tar writers do.
     void setDotSlashPrefix(bool on) { m_dotSlash = on; }
     // When off, only the archive is written and "packages.xml" stays as it is.
@@ -116,6 +119,7 @@ private:
 
     Compression m_compression = Plain;
     qint64 m_time = 0;
+    qint64 m_entryTime = 0;
     bool m_dotSlash = false;
     bool m_indexUpdate = true;
     QString m_archivePath;

@@ -10,7 +10,8 @@
 namespace {
 
 const char Usage[] = "usage:\n"
-                     "  zelrepo build <srcdir> <repodir> [--lzma] [--time <seconds>] [--dot-slash] [--no-index]\n"
+                     "  zelrepo build <srcdir> <repodir> [--lzma] [--time <seconds>] [--mtime <seconds>]\n"
+                     "                [--dot-slash] [--no-index]\n"
                      "      build <repodir>/<name>_<version>_<i686|amd64>.vtrpkg from <srcdir> (its \"manifest\",\n"
                      "      scripts preinst, postinst, prerm, postrm and the tree files/) and add it to\n"
                      "      <repodir>/packages.xml\n"
@@ -47,6 +48,12 @@ int build(QStringList arguments)
             if (!ok || time <= 0)
                 return usage();
             builder.setTime(time);
+        } else if (argument == QLatin1String("--mtime") && !arguments.isEmpty()) {
+            bool ok = false;
+            const qint64 time = arguments.takeFirst().toLongLong(&ok);
+            if (!ok || time <= 0)
+                return usage();
+            builder.setEntryTime(time);
         } else if (argument.startsWith(QLatin1String("--"))) {
             return usage();
         } else {

@@ -1,0 +1,2 @@
+-- json: read and write JSON text
+export read, write
