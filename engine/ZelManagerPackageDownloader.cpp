@@ -386,6 +386,7 @@ void ZelManagerPackageDownloader::onDownloadDataAvailable(qint64 count)
 void ZelManagerPackageDownloader::onDownloadProgress(qint64 received, qint64 total)
 {
     setProgress(total > 0 ? int(received * 100 / total) : 0);
+    emit bytesReceived(received, total);
 }
 
 bool ZelManagerPackageDownloader::putChunk(const QByteArray &chunk)

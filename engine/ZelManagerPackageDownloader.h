@@ -71,6 +71,9 @@ public:
 signals:
     // True when the package is downloaded, verified and free of conflicts.
     void finished(bool ok);
+    // Bytes of the archive received so far and its size (-1 while unknown);
+    // not emitted for a verified cache file.
+    void bytesReceived(qint64 received, qint64 total);
 
 public slots:
     void cancel();
