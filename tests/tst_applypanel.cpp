@@ -69,6 +69,7 @@ private slots:
     void failedPackageShowsSummaryAndErrorTable();
     void stopDuringDownloadLeavesNothingInstalled();
     void summaryGroupsByPackage();
+    void applyWaitsForARepositoryUpdate();
 
 private:
     bool offer(const QString &name, const QStringList &dependencies, const QList<Entry> &files);
@@ -229,6 +230,27 @@ void TestApplyPanel::summaryGroupsByPackage()
                        "\n##  package a:\n   four\n"));
     QCOMPARE(
         ZelManagerApplyPanel::errorSummary({ record(QStringLiteral("b"), 1, QStringLiteral("hidden")) }), QString());
+}
+
+// While a repository update holds the batch, "&Apply" explains why it
+// cannot start and leaves the batch to its owner.
+void TestApplyPanel::applyWaitsForARepositoryUpdate()
+{
+    QVERIFY(offer(QStringLiteral("lib"), {}, { Entry(QStringLiteral("lib/lib.dll"), "lib") }));
+    QCOMPARE(m_fixture->request(QStringLiteral("lib"), TestApplyFixture::Install), QString());
+    ApplyPage page;
+    page.panel->updatePanelStates();
+    ZelManagerDatabase *database = m_fixture->database();
+    database->beginTransaction();
+    TestModalCloser closer;
+    QTest::mouseClick(page.workButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, RunTimeoutMs);
+    QCOMPARE(closer.titles().value(0), QStringLiteral("Apply Operations"));
+    QVERIFY(!page.panel->isRunning());
+    QCOMPARE(page.action(), QStringLiteral("&Apply"));
+    QVERIFY(database->isInTransaction());
+    database->endTransaction(true);
+    QVERIFY(!database->package(QStringLiteral("lib")).isInstalled());
 }
 
 QTEST_MAIN(TestApplyPanel)

@@ -4,6 +4,7 @@
 #include "tests/support/TestApplyFixture.h"
 #include "ui/ZelManagerPackageModel.h"
 #include "ui/ZelManagerUpdateFilterModel.h"
+#include "ui/ZelManagerUpdateModel.h"
 #include "ui/ZelManagerUpdatePanel.h"
 
 #include <QAction>
@@ -75,6 +76,7 @@ private slots:
     void deadServerKeepsPreviousPackages();
     void nothingToUpdateStillFinishesAutomaticCheck();
     void updateAllMarksUpgradablePackages();
+    void checkLeavesAnApplyRunsBatchAlone();
 
 private:
     bool serve(const QString &name, const QString &version);
@@ -207,6 +209,24 @@ void TestUpdatePanel::updateAllMarksUpgradablePackages()
     QCOMPARE(showApply.count(), 1);
     QVERIFY(database->package(QStringLiteral("alpha")).isUpgradeRequested());
     QVERIFY(!database->package(QStringLiteral("beta")).isRequested());
+}
+
+// A check while another batch (an apply run) is open neither ends that
+// batch nor replaces repository files under it.
+void TestUpdatePanel::checkLeavesAnApplyRunsBatchAlone()
+{
+    QVERIFY(serve(QStringLiteral("alpha"), QStringLiteral("1.0")));
+    ZelManagerDatabase *database = m_fixture->database();
+    UpdatePage page;
+    QSignalSpy checkingFinished(page.panel, &ZelManagerUpdatePanel::checkingFinished);
+    database->beginTransaction();
+    page.panel->checkAndApply();
+    QVERIFY(database->isInTransaction());
+    QCOMPARE(page.panel->updateModel()->count(), 0);
+    QCOMPARE(checkingFinished.count(), 1);
+    QVERIFY(page.label("statusLabel")->text().contains(QStringLiteral("while operations are being applied")));
+    database->endTransaction(true);
+    QVERIFY(database->package(QStringLiteral("alpha")).isNull());
 }
 
 QTEST_MAIN(TestUpdatePanel)

@@ -86,6 +86,13 @@ void ZelManagerApplyPanel::applyOperations()
 {
     if (m_run)
         return;
+    if (m_database->isInTransaction()) {
+        // A repository update holds the batch and is replacing the files the
+        // run would read.
+        QMessageBox::warning(
+            this, tr("Apply Operations"), tr("Operations cannot be applied while repositories are being updated."));
+        return;
+    }
     updateActionState(true);
     m_run = new ZelManagerApplyRun(m_model, this);
     connect(m_run, &ZelManagerApplyRun::finished, this, &ZelManagerApplyPanel::onRunFinished);

@@ -55,6 +55,12 @@ void ZelManagerUpdatePanel::on_checkUpdatesAction_triggered()
     std::sort(urls.begin(), urls.end());
     // A second request while checking adds what is not being updated yet to
     // the batch that is open.
+    if (!m_checking && m_database->isInTransaction()) {
+        // An apply run holds the batch: replacing repository files under it,
+        // or ending its batch, would break the run.
+        finishCheck(tr("Repositories cannot be updated while operations are being applied."), false);
+        return;
+    }
     if (!m_checking) {
         m_database->beginTransaction();
         m_failures.clear();
@@ -75,7 +81,8 @@ void ZelManagerUpdatePanel::on_checkUpdatesAction_triggered()
     }
     if (m_updateModel->count() < 1)
         finishCheck(tr("No repository was updated: there is no enabled repository. "
-                       "Add or enable one in the Preferences."));
+                       "Add or enable one in the Preferences."),
+            true);
 }
 
 void ZelManagerUpdatePanel::onUpdateModelFinished()
@@ -85,15 +92,16 @@ void ZelManagerUpdatePanel::onUpdateModelFinished()
     QString status = tr("All repositories are updated.");
     if (!m_failures.isEmpty())
         status = tr("The repositories that answered are updated.");
-    finishCheck(status);
+    finishCheck(status, true);
 }
 
 // Ends the batch, shows the upgradable packages (or the status text) and
 // announces the end of the check.
-void ZelManagerUpdatePanel::finishCheck(const QString &statusText)
+void ZelManagerUpdatePanel::finishCheck(const QString &statusText, bool endBatch)
 {
     m_checking = false;
-    m_database->endTransaction(true);
+    if (endBatch)
+        m_database->endTransaction(true);
     m_filterModel->invalidate();
     const int count = m_filterModel->rowCount();
     ui->upgradeAllAction->setEnabled(count > 0);

@@ -55,7 +55,7 @@ public slots:
     void on_checkUpdatesAction_triggered();
 
 private:
-    void finishCheck(const QString &statusText);
+    void finishCheck(const QString &statusText, bool endBatch);
     void showFailures();
 
     std::unique_ptr<Ui::ZelManagerUpdatePanel> ui;
