@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -27,7 +28,7 @@ void loadTranslation(QApplication &app, const QString &file)
 // ZELMANAGER_STARTUP_REPORT names a file that receives what the second stage
 // set up once the main window shows; the program then quits. Used to check a
 // start without a display.
-void reportStartup(const QString &file, const QWidget &window)
+void reportStartup(const QString &file, const QWidget &window, qint64 shownMs)
 {
     QFile out(file);
     if (out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -37,6 +38,7 @@ void reportStartup(const QString &file, const QWidget &window)
         text += QStringLiteral("librarypaths=%1\n").arg(QCoreApplication::libraryPaths().join(QLatin1Char('|')));
         text += QStringLiteral("Path=%1\n").arg(QString::fromLocal8Bit(qgetenv("Path")));
         text += QStringLiteral("style=%1\n").arg(QApplication::style()->objectName());
+        text += QStringLiteral("shown-ms=%1\n").arg(shownMs);
         out.write(text.toUtf8());
     }
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -44,6 +46,8 @@ void reportStartup(const QString &file, const QWidget &window)
 
 int runSecondStage(int argc, char **argv, bool noLibsPath)
 {
+    QElapsedTimer startTime;
+    startTime.start();
     if (!noLibsPath)
         QCoreApplication::setLibraryPaths(ZelManagerLauncher::libraryPaths(QDir::currentPath()));
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
@@ -68,7 +72,8 @@ int runSecondStage(int argc, char **argv, bool noLibsPath)
         ZelManager window;
         window.setVisible(true);
         if (!report.isEmpty())
-            QTimer::singleShot(0, &window, [&window, report] { reportStartup(report, window); });
+            QTimer::singleShot(
+                0, &window, [&window, report, &startTime] { reportStartup(report, window, startTime.elapsed()); });
         result = app.exec();
         if (!report.isEmpty()) {
             QFile out(report);
