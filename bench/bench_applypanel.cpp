@@ -47,6 +47,10 @@ public:
         m_clock.start();
         connect(&m_timer, &QTimer::timeout, this, [this]() {
             const qint64 now = m_clock.nsecsElapsed();
+            if (qEnvironmentVariableIsSet("BENCH_TRACE") && now - m_last > 50000000) {
+                std::printf("  stall %6.1f ms ending at %6.3f s, status %d\n", (now - m_last) / 1e6, now / 1e9,
+                    ZelManagerDatabase::instance()->package(QStringLiteral("bench")).status());
+            }
             m_longest = qMax(m_longest, now - m_last);
             m_last = now;
         });
