@@ -271,8 +271,22 @@ void TestModels::searchIsCaseSensitive()
     QCOMPARE(column(model), QStringList(QStringLiteral("LibreDraw")));
     model.setSearchText(QStringLiteral("drawing")); // in the description only
     QCOMPARE(column(model), QStringList(QStringLiteral("LibreDraw")));
+    // A match never runs from one text into the next.
+    model.setSearchText(QStringLiteral("drawingLibre"));
+    QCOMPARE(model.rowCount(), 0);
+    model.setSearchText(QStringLiteral("libraryLibre"));
+    QCOMPARE(model.rowCount(), 0);
     model.setSearchText(QString());
     QCOMPARE(model.rowCount(), 2);
+
+    // A reload brings new descriptions into the search.
+    {
+        TestDatabaseFile repository(fixture.repositoryFile(), TestDatabaseFile::Repository);
+        repository.exec(QStringLiteral("UPDATE infos SET description='fast inflate' WHERE name='zlib';"));
+    }
+    ZelManagerDatabase::instance()->reloadPackages();
+    model.setSearchText(QStringLiteral("inflate"));
+    QCOMPARE(column(model), QStringList(QStringLiteral("zlib")));
 }
 
 void TestModels::categoryFilter()

@@ -8,6 +8,7 @@ namespace {
 
 const int IconSize = 16;
 const int ArrowWidth = 20;
+const int Margin = 6;
 const QString SubLevelMark = QStringLiteral(" >");
 
 } // namespace
@@ -55,16 +56,25 @@ void ZelManagerCategoryDelegate::paint(
     if (deeper)
         button.rect.setRight(button.rect.right() - ArrowWidth);
 
-    // The cell is painted as a whole button; the arrow sits beside it.
+    // The cell is painted as a whole button, its icon and text from the left;
+    // the arrow sits at the right end.
     QStyleOptionToolButton frame = button;
     frame.rect = option.rect;
     frame.text.clear();
     frame.icon = QIcon();
     style->drawComplexControl(QStyle::CC_ToolButton, &frame, painter, widget);
-    QStyleOptionToolButton label = button;
-    label.state &= ~(QStyle::State_Raised | QStyle::State_MouseOver);
-    label.rect.adjust(4, 0, 0, 0);
-    style->drawControl(QStyle::CE_ToolButtonLabel, &label, painter, widget);
+    QRect content = button.rect.adjusted(Margin, 0, -Margin, 0);
+    if (!button.icon.isNull()) {
+        const QRect iconRect(content.left(), content.top() + (content.height() - IconSize) / 2, IconSize, IconSize);
+        button.icon.paint(painter, iconRect);
+        content.setLeft(iconRect.right() + 1 + Margin);
+    }
+    painter->save();
+    painter->setFont(option.font);
+    painter->setPen(option.palette.color(QPalette::ButtonText));
+    painter->drawText(content, Qt::AlignLeft | Qt::AlignVCenter,
+        option.fontMetrics.elidedText(text, Qt::ElideRight, content.width()));
+    painter->restore();
     if (deeper) {
         QStyleOption arrow;
         arrow.initFrom(widget);

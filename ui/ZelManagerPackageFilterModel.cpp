@@ -3,11 +3,19 @@
 #include "database/ZelManagerDatabase.h"
 #include "ui/ZelManagerPackageModel.h"
 
+#include <QTimer>
+
+#include <algorithm>
+
 ZelManagerPackageFilterModel::ZelManagerPackageFilterModel(QObject *parent)
     : QSortFilterProxyModel(parent)
     , m_database(ZelManagerDatabase::instance())
 {
     setDynamicSortFilter(false);
+    m_corpusTimer = new QTimer(this);
+    m_corpusTimer->setSingleShot(true);
+    m_corpusTimer->setInterval(CorpusDelayMs);
+    connect(m_corpusTimer, &QTimer::timeout, this, &ZelManagerPackageFilterModel::onCorpusTimerTimeout);
     connect(m_database, &ZelManagerDatabase::packagesRequestsChanged, this,
         &ZelManagerPackageFilterModel::onPackagesRequestsChanged);
 }
@@ -23,13 +31,24 @@ void ZelManagerPackageFilterModel::setSourceModel(QAbstractItemModel *model)
     QSortFilterProxyModel::setSourceModel(model);
     if (!model)
         return;
+    m_corpusValid = false;
+    m_textHitsValid = false;
+    m_corpusTimer->start();
+    // Names and descriptions change only with the rows (a reload resets the
+    // model); a changed row is a changed request or state.
     auto stale = [this]() { m_sortKeysValid = false; };
+    auto rowsStale = [this]() {
+        m_sortKeysValid = false;
+        m_corpusValid = false;
+        m_textHitsValid = false;
+        m_corpusTimer->start();
+    };
     m_sourceConnections = {
-        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, stale),
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, rowsStale),
         connect(model, &QAbstractItemModel::dataChanged, this, stale),
-        connect(model, &QAbstractItemModel::rowsInserted, this, stale),
-        connect(model, &QAbstractItemModel::rowsRemoved, this, stale),
-        connect(model, &QAbstractItemModel::layoutChanged, this, stale),
+        connect(model, &QAbstractItemModel::rowsInserted, this, rowsStale),
+        connect(model, &QAbstractItemModel::rowsRemoved, this, rowsStale),
+        connect(model, &QAbstractItemModel::layoutChanged, this, rowsStale),
     };
 }
 
@@ -45,6 +64,7 @@ void ZelManagerPackageFilterModel::setSearchText(const QString &text)
         return;
     m_searchText = text;
     m_sortKeysValid = false;
+    m_textHitsValid = false;
     // Filtering the whole list again is much faster than letting the proxy
     // work out which of tens of thousands of rows come and go.
     invalidate();
@@ -102,10 +122,90 @@ bool ZelManagerPackageFilterModel::filterAcceptsRow(int sourceRow, const QModelI
 {
     if (sourceParent.isValid())
         return false;
+    if (m_packages && !m_searchText.isEmpty()) {
+        if (!holdsSearchText(sourceRow))
+            return false;
+        const ZelManagerPackage &package = m_packages->package(sourceRow);
+        return !package.isNull() && package.matches(QString(), m_showFilter) && matchesCategories(package);
+    }
     const ZelManagerPackage package = packageAt(sourceRow);
     if (package.isNull() || !package.matches(m_searchText, m_showFilter))
         return false;
     return matchesCategories(package);
+}
+
+namespace {
+
+// Ends each row's description and each name in the search corpus. A search
+// text that holds it is matched record by record instead.
+const QChar CorpusSeparator(0xFFFF);
+
+} // namespace
+
+bool ZelManagerPackageFilterModel::holdsSearchText(int sourceRow) const
+{
+    if (m_searchText.contains(CorpusSeparator))
+        return m_packages->package(sourceRow).matches(m_searchText, 0);
+    if (!m_textHitsValid)
+        findSearchText();
+    return sourceRow >= 0 && sourceRow < m_textHits.size() && m_textHits.at(sourceRow);
+}
+
+void ZelManagerPackageFilterModel::buildSearchCorpus() const
+{
+    const int rows = m_packages->rowCount();
+    int size = 0;
+    for (int row = 0; row < rows; ++row) {
+        const ZelManagerPackage &package = m_packages->package(row);
+        size += package.description().size() + package.name().size() + 2;
+    }
+    m_corpus.resize(size);
+    m_corpusStarts.resize(rows);
+    QChar *out = m_corpus.data();
+    const QChar *const begin = out;
+    auto put = [&out](const QString &text) {
+        std::copy(text.cbegin(), text.cend(), out);
+        out += text.size();
+        *out++ = CorpusSeparator;
+    };
+    for (int row = 0; row < rows; ++row) {
+        const ZelManagerPackage &package = m_packages->package(row);
+        m_corpusStarts[row] = int(out - begin);
+        put(package.description());
+        put(package.name());
+    }
+    m_corpusValid = true;
+}
+
+// Joining the texts of tens of thousands of packages takes longer than a
+// search itself (most of it in touching fresh memory), so it is done
+// shortly after the rows change rather than at the first Return.
+void ZelManagerPackageFilterModel::onCorpusTimerTimeout()
+{
+    if (m_packages && !m_corpusValid)
+        buildSearchCorpus();
+}
+
+// A hit marks its row; the scan goes on at the next row's text.
+void ZelManagerPackageFilterModel::findSearchText() const
+{
+    if (!m_corpusValid)
+        buildSearchCorpus();
+    const int rows = m_corpusStarts.size();
+    m_textHits.fill(false, rows);
+    int from = 0;
+    while (true) {
+        const int at = m_corpus.indexOf(m_searchText, from);
+        if (at < 0)
+            break;
+        const auto next = std::upper_bound(m_corpusStarts.cbegin(), m_corpusStarts.cend(), at);
+        const int row = int(next - m_corpusStarts.cbegin()) - 1;
+        m_textHits[row] = true;
+        if (next == m_corpusStarts.cend())
+            break;
+        from = *next;
+    }
+    m_textHitsValid = true;
 }
 
 // Only the first category of a package places it in the tree.

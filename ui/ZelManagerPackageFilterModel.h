@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVector>
 
+class QTimer;
 class ZelManagerDatabase;
 class ZelManagerPackageModel;
 
@@ -47,6 +48,7 @@ public:
 
 public slots:
     void onPackagesRequestsChanged();
+    void onCorpusTimerTimeout();
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
@@ -57,6 +59,11 @@ private:
     QString nameAt(int sourceRow) const;
     bool matchesCategories(const ZelManagerPackage &package) const;
     bool lessThan(const ZelManagerPackageModel &packages, int left, int right) const;
+    // Whether a source row of the package model holds the search text, from
+    // one pass over all names and descriptions.
+    bool holdsSearchText(int sourceRow) const;
+    void findSearchText() const;
+    void buildSearchCorpus() const;
 
     int m_showFilter = 0;
     int m_sortMode = SortByName;
@@ -70,6 +77,19 @@ private:
     // something that may change them.
     mutable QVector<qint64> m_sortKeys;
     mutable bool m_sortKeysValid = false;
+    // Every row's description and name, each followed by a separator, in
+    // one string: a search is one scan of contiguous memory instead of two
+    // per record scattered over the heap. Valid until the source changes.
+    // Built at the latest by the first search after a change, or earlier by
+    // the timer once the rows have been quiet for a while.
+    enum { CorpusDelayMs = 250 };
+    QTimer *m_corpusTimer;
+    mutable QString m_corpus;
+    mutable QVector<int> m_corpusStarts; // offset of each row's text
+    mutable bool m_corpusValid = false;
+    // The rows that hold the search text; valid until it or the source changes.
+    mutable QVector<bool> m_textHits;
+    mutable bool m_textHitsValid = false;
 };
 
 #endif // ZELMANAGERPACKAGEFILTERMODEL_H

@@ -20,6 +20,13 @@ QString timeText(qint64 seconds)
     return QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+// Long values (hashes, repository addresses) show from their start.
+void setField(QLineEdit *edit, const QString &text)
+{
+    edit->setText(text);
+    edit->setCursorPosition(0);
+}
+
 } // namespace
 
 ZelManagerPackageInfoPanel::ZelManagerPackageInfoPanel(QWidget *parent)
@@ -48,15 +55,15 @@ void ZelManagerPackageInfoPanel::setReturnMode(bool on)
 void ZelManagerPackageInfoPanel::showPackage(const QString &name)
 {
     const ZelManagerPackage package = m_database->package(name);
-    titleEdit->setText(name);
+    setField(titleEdit, name);
     descriptionEdit->setPlainText(package.description());
-    maintainerEdit->setText(package.maintainer());
+    setField(maintainerEdit, package.maintainer());
     QStringList categories;
     const QStringList levels = package.categories();
     for (const QString &category : levels)
         categories.append(ZelManagerCategory::displayText(category));
-    categoryEdit->setText(categories.join(QLatin1Char('/')));
-    repositoryEdit->setText(package.repository());
+    setField(categoryEdit, categories.join(QLatin1Char('/')));
+    setField(repositoryEdit, package.repository());
 
     PackageInfo installed;
     PackageInfo available;
@@ -78,15 +85,15 @@ void ZelManagerPackageInfoPanel::fillVersions(
     const bool hasInstalled = !installed.version.isEmpty();
     const bool hasAvailable = !available.version.isEmpty();
     const bool named = !name.isEmpty();
-    installedVersionEdit->setText(hasInstalled ? installed.version : named ? tr("Not installed") : QString());
-    installedTimeEdit->setText(hasInstalled ? timeText(installed.time) : QString());
-    installedHashEdit->setText(hasInstalled ? installed.md5sum : QString());
-    availableVersionEdit->setText(hasAvailable ? available.version : named ? tr("Not available") : QString());
-    availableTimeEdit->setText(hasAvailable ? timeText(available.time) : QString());
-    availableHashEdit->setText(hasAvailable ? available.md5sum : QString());
+    setField(installedVersionEdit, hasInstalled ? installed.version : named ? tr("Not installed") : QString());
+    setField(installedTimeEdit, hasInstalled ? timeText(installed.time) : QString());
+    setField(installedHashEdit, hasInstalled ? installed.md5sum : QString());
+    setField(availableVersionEdit, hasAvailable ? available.version : named ? tr("Not available") : QString());
+    setField(availableTimeEdit, hasAvailable ? timeText(available.time) : QString());
+    setField(availableHashEdit, hasAvailable ? available.md5sum : QString());
     if (repositoryEdit->text().isEmpty()) {
         const QUrl repository = hasAvailable ? available.repository : installed.repository;
-        repositoryEdit->setText(repository.toString());
+        setField(repositoryEdit, repository.toString());
     }
 }
 
