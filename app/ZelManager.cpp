@@ -5,15 +5,22 @@
 #include "engine/ZelManagerScriptEngine.h"
 #include "integration/ZelManagerTrigger.h"
 #include "settings/ZelManagerSettings.h"
+#include "ui/ZelManagerAboutPanel.h"
+#include "ui/ZelManagerApplyPanel.h"
 #include "ui/ZelManagerCategoryModel.h"
 #include "ui/ZelManagerCategoryPanel.h"
 #include "ui/ZelManagerContentPanel.h"
+#include "ui/ZelManagerErrorPanel.h"
+#include "ui/ZelManagerOperationModel.h"
 #include "ui/ZelManagerPackageInfoPanel.h"
 #include "ui/ZelManagerPackageModel.h"
 #include "ui/ZelManagerPackagesPanel.h"
+#include "ui/ZelManagerPreferencePanel.h"
+#include "ui/ZelManagerUpdatePanel.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QScrollArea>
 #include <QToolButton>
 
 namespace {
@@ -67,43 +74,76 @@ void ZelManager::createPages()
 {
     categoryPanel = new ZelManagerCategoryPanel(categoryModel, categoryScrollArea);
     categoryScrollArea->setWidget(categoryPanel);
+    updatePanel = new ZelManagerUpdatePanel(packageModel, contentStackedWidget);
     packagesPanel = new ZelManagerPackagesPanel(packageModel, contentStackedWidget);
+    aboutPanel = new ZelManagerAboutPanel(contentStackedWidget);
+    applyPanel = new ZelManagerApplyPanel(contentStackedWidget);
+    errorPanel = new ZelManagerErrorPanel(contentStackedWidget);
+    preferenceScrollArea = new QScrollArea(contentStackedWidget);
+    preferenceScrollArea->setWidgetResizable(true);
+    preferenceScrollArea->setWidget(new ZelManagerPreferencePanel(preferenceScrollArea));
     packageInfoPanel = new ZelManagerPackageInfoPanel(this);
     packagesPanel->setInformationPanel(packageInfoPanel);
     // Pages this build does not have keep their buttons out of reach.
-    for (ZelManagerCategoryPanel::Page page : { ZelManagerCategoryPanel::AboutPage, ZelManagerCategoryPanel::ApplyPage,
-             ZelManagerCategoryPanel::ErrorPage, ZelManagerCategoryPanel::ToolsPage,
-             ZelManagerCategoryPanel::UpdatePage, ZelManagerCategoryPanel::PreferencePage })
-        categoryPanel->setPageAvailable(page, false);
+    categoryPanel->setPageAvailable(ZelManagerCategoryPanel::ToolsPage, false);
 }
 
 // Stack order: about, apply, tools, error, update, packages, preferences.
 void ZelManager::addPagesToStack()
 {
+    contentStackedWidget->addWidget(aboutPanel);
+    contentStackedWidget->addWidget(applyPanel);
+    contentStackedWidget->addWidget(errorPanel);
+    contentStackedWidget->addWidget(updatePanel);
     contentStackedWidget->addWidget(packagesPanel);
+    contentStackedWidget->addWidget(preferenceScrollArea);
 }
 
 void ZelManager::connectPages()
 {
+    connect(applyPanel, &ZelManagerApplyPanel::finished, this, &ZelManager::onApplyPanelFinished);
     connect(
         packageInfoPanel, &ZelManagerPackageInfoPanel::returnRequest, this, &ZelManager::onPackageInfoReturnRequest);
     connect(packagesPanel, &ZelManagerPackagesPanel::showInfoPanelRequest, this,
         &ZelManager::onShowPackageInfoPanelRequest);
+    connect(categoryPanel, &ZelManagerCategoryPanel::showAboutRequest, this, &ZelManager::onShowAboutPanelRequest);
+    connect(categoryPanel, &ZelManagerCategoryPanel::showApplyRequest, this, &ZelManager::onShowApplyPanelRequest);
+    connect(categoryPanel, &ZelManagerCategoryPanel::showErrorRequest, this, &ZelManager::onShowErrorPanelRequest);
+    connect(updatePanel, &ZelManagerUpdatePanel::showApplyRequest, this, &ZelManager::onUpdateApplyPanelRequest);
+    connect(categoryPanel, &ZelManagerCategoryPanel::showUpdateRequest, this, &ZelManager::onShowUpdatePanelRequest);
+    connect(categoryPanel, &ZelManagerCategoryPanel::showPreferenceRequest, this,
+        &ZelManager::onShowPreferencePanelRequest);
     connect(database, &ZelManagerDatabase::errorsChanged, categoryPanel, &ZelManagerCategoryPanel::onErrorsChanged);
     connect(database, &ZelManagerDatabase::packagesRequestsChanged, categoryPanel,
         &ZelManagerCategoryPanel::onPackagesRequestsChanged);
     connect(database, &ZelManagerDatabase::packagesRequestsChanged, packagesPanel,
         &ZelManagerPackagesPanel::onPackagesRequestsChanged);
+    // During a run the counter follows the operations still to do.
+    connect(applyPanel->operationModel(), &ZelManagerOperationModel::packageCountChanged, categoryPanel,
+        &ZelManagerCategoryPanel::onPackagesRequestsChanged);
+    connect(applyPanel, &ZelManagerApplyPanel::stateChanged, categoryPanel,
+        &ZelManagerCategoryPanel::onApplyPanelStateChanged);
+    connect(updatePanel, &ZelManagerUpdatePanel::stateChanged, categoryPanel,
+        &ZelManagerCategoryPanel::onUpdatePanelStateChanged);
+    connect(
+        updatePanel, &ZelManagerUpdatePanel::upgradeRequest, packagesPanel, &ZelManagerPackagesPanel::onUpgradeRequest);
     connect(
         categoryPanel, &ZelManagerCategoryPanel::showPackagesRequest, this, &ZelManager::onShowPackagesPanelRequest);
+    connect(updatePanel, &ZelManagerUpdatePanel::checkingFinished, this, &ZelManager::on_homeButton_clicked);
 }
 
-// A database that knows no package yet has never read a repository index;
-// the first start checks for updates once an update page exists, and the
-// list shows what the database holds until then.
+// A database that knows no package yet has never read a repository index:
+// the first start checks the repositories and then shows all packages.
 void ZelManager::showFirstPage()
 {
-    on_homeButton_clicked();
+    if (!database->packages().isEmpty()) {
+        on_homeButton_clicked();
+        return;
+    }
+    packageInfoPanel->hide();
+    hideFloatingCategory();
+    contentStackedWidget->setCurrentWidget(updatePanel);
+    updatePanel->checkAndApply();
 }
 
 ZelManager::~ZelManager()
@@ -135,6 +175,58 @@ void ZelManager::hideFloatingCategory()
 {
     if (categoryFloating)
         categoryFrame->hide();
+}
+
+void ZelManager::onApplyPanelFinished()
+{
+    const int target = applyReturnTarget;
+    applyReturnTarget = 0;
+    if (target == 2)
+        openPage(updatePanel, true);
+    else
+        on_homeButton_clicked();
+}
+
+void ZelManager::onUpdateApplyPanelRequest()
+{
+    applyReturnTarget = 2;
+    openApplyPanel();
+}
+
+void ZelManager::openApplyPanel()
+{
+    packageInfoPanel->hide();
+    hideFloatingCategory();
+    applyPanel->updatePanelStates();
+    contentFrame->show();
+    contentStackedWidget->setCurrentWidget(applyPanel);
+}
+
+void ZelManager::onShowAboutPanelRequest(bool on)
+{
+    openPage(aboutPanel, on);
+}
+
+void ZelManager::onShowApplyPanelRequest(bool on)
+{
+    openPage(nullptr, on);
+    if (on)
+        openApplyPanel();
+}
+
+void ZelManager::onShowErrorPanelRequest(bool on)
+{
+    openPage(errorPanel, on);
+}
+
+void ZelManager::onShowUpdatePanelRequest(bool on)
+{
+    openPage(updatePanel, on);
+}
+
+void ZelManager::onShowPreferencePanelRequest(bool on)
+{
+    openPage(preferenceScrollArea, on);
 }
 
 void ZelManager::onPackageInfoReturnRequest()

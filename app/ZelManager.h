@@ -6,12 +6,18 @@
 #include <QFrame>
 #include <QStringList>
 
+class QScrollArea;
+class ZelManagerAboutPanel;
+class ZelManagerApplyPanel;
 class ZelManagerCategoryModel;
 class ZelManagerCategoryPanel;
 class ZelManagerDatabase;
+class ZelManagerErrorPanel;
 class ZelManagerPackageInfoPanel;
 class ZelManagerPackageModel;
 class ZelManagerPackagesPanel;
+class ZelManagerPreferencePanel;
+class ZelManagerUpdatePanel;
 
 // The program's only top-level window: the category column, the content
 // column with its title row above the stack of pages, and the package
@@ -34,8 +40,15 @@ public:
     QSize minimumSizeHint() const override;
 
 public slots:
+    void onApplyPanelFinished();
+    void onUpdateApplyPanelRequest();
     void onPackageInfoReturnRequest();
+    void onShowAboutPanelRequest(bool on);
+    void onShowApplyPanelRequest(bool on);
+    void onShowErrorPanelRequest(bool on);
+    void onShowUpdatePanelRequest(bool on);
     void onShowPackageInfoPanelRequest();
+    void onShowPreferencePanelRequest(bool on);
     void onShowPackagesPanelRequest(const QString &name, const QStringList &path);
     void on_homeButton_clicked();
     void on_menuButton_clicked();
@@ -58,12 +71,19 @@ private:
     void rebuildTitleRow(QWidget *page);
     void applyLayout(int width);
     void setInformationColumn(bool returnMode, bool informationVisible);
+    // Refreshes the operation list from the marks and shows the apply page.
+    void openApplyPanel();
 
     // Which page the apply page returns to when it finishes: 0 none (go
     // home), 1 tools, 2 update.
     int applyReturnTarget = 0;
     bool categoryFloating = false;
     ZelManagerDatabase *database = nullptr;
+    QScrollArea *preferenceScrollArea = nullptr;
+    ZelManagerErrorPanel *errorPanel = nullptr;
+    ZelManagerAboutPanel *aboutPanel = nullptr;
+    ZelManagerApplyPanel *applyPanel = nullptr;
+    ZelManagerUpdatePanel *updatePanel = nullptr;
     ZelManagerCategoryPanel *categoryPanel = nullptr;
     ZelManagerPackagesPanel *packagesPanel = nullptr;
     ZelManagerPackageInfoPanel *packageInfoPanel = nullptr;

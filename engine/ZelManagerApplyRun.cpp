@@ -55,6 +55,8 @@ bool ZelManagerApplyRun::start()
     connect(m_removeManager, &ZelManagerRemoveManager::finished, this, &ZelManagerApplyRun::onRemoveManagerFinished);
     connect(
         m_downloadManager, &ZelManagerDownloadManager::finished, this, &ZelManagerApplyRun::onDownloadManagerFinished);
+    connect(
+        m_downloadManager, &ZelManagerDownloadManager::downloadProgress, this, &ZelManagerApplyRun::downloadProgress);
     // Slots that the removals leave free go to the installations.
     connect(m_removeManager, &ZelManagerRemoveManager::finished, m_downloadManager, &ZelManagerDownloadManager::resume);
     m_removeManager->start();

@@ -71,6 +71,9 @@ public slots:
 
 signals:
     void finished(bool ok);
+    // The download manager's progress of one archive (bytes received, size
+    // or -1 while unknown).
+    void downloadProgress(const QString &name, qint64 received, qint64 total);
 
 private slots:
     void onRemoveManagerFinished(bool ok);

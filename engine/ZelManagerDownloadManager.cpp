@@ -126,6 +126,8 @@ bool ZelManagerDownloadManager::startDownloadNext()
     auto *downloader = new ZelManagerPackageDownloader(m_context, name);
     connect(this, &ZelManagerDownloadManager::cancelRequest, downloader, &ZelManagerPackageDownloader::cancel);
     connect(downloader, &ZelManagerPackageDownloader::finished, this, &ZelManagerDownloadManager::onDownloaderFinished);
+    connect(downloader, &ZelManagerPackageDownloader::bytesReceived, this,
+        [this, name](qint64 received, qint64 total) { emit downloadProgress(name, received, total); });
     m_workers.append(downloader);
     m_workerNames.insert(downloader, name);
     downloader->execute();

@@ -59,6 +59,9 @@ signals:
     void finished(bool failed);
     // Connected to every downloader's and installer's cancel().
     void cancelRequest();
+    // A downloader's transfer advanced: bytes of name's archive received so
+    // far and its size (-1 while unknown).
+    void downloadProgress(const QString &name, qint64 received, qint64 total);
 
 public slots:
     // Each starts one worker when there is one to start; true when it did.

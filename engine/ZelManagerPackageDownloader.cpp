@@ -14,7 +14,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 #include <QTimer>
 #include <QVector>
@@ -139,8 +138,9 @@ bool ZelManagerPackageDownloader::cachedFileMatches(const QString &path) const
 bool ZelManagerPackageDownloader::startTransfer(const QString &path, const QUrl &url)
 {
     QDir().mkpath(m_settings->cachePath());
-    m_saveFile = new QSaveFile(path, this);
-    if (!m_saveFile->open(QIODevice::WriteOnly)) {
+    m_cachePath = path;
+    m_saveFile = new QFile(partFilePath(path), this);
+    if (!m_saveFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         failBeforeStart(tr("Can not save downloaded file"));
         return false;
     }
@@ -195,8 +195,34 @@ void ZelManagerPackageDownloader::dropTransfer(bool abort)
         m_reply->deleteLater();
         m_reply = nullptr;
     }
-    delete m_saveFile;
-    m_saveFile = nullptr;
+    if (m_saveFile) {
+        m_saveFile->remove();
+        delete m_saveFile;
+        m_saveFile = nullptr;
+    }
+}
+
+// Beside the cache file, with the suffix that clearing the cache removes.
+QString ZelManagerPackageDownloader::partFilePath(const QString &cachePath)
+{
+    QString base = cachePath;
+    if (base.endsWith(QLatin1String(".cache")))
+        base.chop(6);
+    return base + QStringLiteral(".part.cache");
+}
+
+// The received file takes the cache file's place by a rename. It is not
+// synced to disk: a cache file is used only after its MD5 sum has proved it,
+// and syncing hundreds of megabytes would hold up the user interface.
+bool ZelManagerPackageDownloader::commitTransfer()
+{
+    if (!m_saveFile->flush())
+        return false;
+    m_saveFile->close();
+    if (m_saveFile->error() != QFileDevice::NoError)
+        return false;
+    QFile::remove(m_cachePath);
+    return m_saveFile->rename(m_cachePath);
 }
 
 void ZelManagerPackageDownloader::setStatus(PackageStatus status)
@@ -314,7 +340,7 @@ void ZelManagerPackageDownloader::onDownloadFinished()
         failTransfer(tr("Downloaded file md5sum not match"));
         return;
     }
-    if (!m_saveFile->commit()) {
+    if (!commitTransfer()) {
         failTransfer(tr("Can not write downloaded file"));
         return;
     }
@@ -357,6 +383,7 @@ void ZelManagerPackageDownloader::onDownloadDataAvailable(qint64 count)
 void ZelManagerPackageDownloader::onDownloadProgress(qint64 received, qint64 total)
 {
     setProgress(total > 0 ? int(received * 100 / total) : 0);
+    emit bytesReceived(received, total);
 }
 
 bool ZelManagerPackageDownloader::putChunk(const QByteArray &chunk)

@@ -15,7 +15,6 @@
 
 class QFile;
 class QNetworkReply;
-class QSaveFile;
 class QUrl;
 class ZelManagerDatabase;
 class ZelManagerOperationModel;
@@ -28,7 +27,7 @@ struct ApplyContext;
 // their fix flags. On success the PackageInfo waits in the context for the
 // installer and the status is Downloaded; otherwise one error is recorded.
 //
-// The received bytes go through the GUI thread once: written to a QSaveFile,
+// The received bytes go through the GUI thread once: written to a part file,
 // hashed, and handed to the reader through a ring of 17 chunk slots (at most
 // 16 waiting), a single-producer single-consumer queue without a lock. The
 // GUI thread writes the slots and the write index, the reader reads the
@@ -63,6 +62,9 @@ public:
 signals:
     // True when the package is downloaded, verified and free of conflicts.
     void finished(bool ok);
+    // Bytes of the archive received so far and its size (-1 while unknown);
+    // not emitted for a verified cache file.
+    void bytesReceived(qint64 received, qint64 total);
 
 public slots:
     void cancel();
@@ -84,6 +86,9 @@ private:
     void failBeforeStart(const QString &text);
     void failTransfer(const QString &text, bool abort = true);
     void dropTransfer(bool abort = true);
+    bool commitTransfer();
+    // Where a transfer writes until the archive is proved.
+    static QString partFilePath(const QString &cachePath);
     bool transferIsComplete() const;
     void setStatus(PackageStatus status);
     void setProgress(int value);
@@ -108,7 +113,8 @@ private:
     QByteArray m_chunks[ChunkSlots];
     std::atomic<int> m_readIndex { 0 };
     std::atomic<int> m_writeIndex { 0 };
-    QSaveFile *m_saveFile = nullptr;
+    QFile *m_saveFile = nullptr; // the part file while a transfer runs
+    QString m_cachePath; // where it goes when proved
     QNetworkReply *m_reply = nullptr;
     ApplyContext *m_context;
     ZelManagerPackage m_package;

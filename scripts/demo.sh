@@ -20,7 +20,7 @@ build=${ZEL_BUILD_DIR:-$root/build}
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build "$build" --target zelmanager zelupdate demo_repository
+cmake --build "$build" --target zelmanager demo_repository
 build=$(cd "$build" && pwd)
 
 medium=$build/demo/medium
@@ -42,8 +42,6 @@ unset XDG_CONFIG_DIRS XDG_DATA_DIRS
 # can be relocated in place. When the default below the sandbox's system
 # drive is too long, the first start is given a shorter one.
 settings="$XDG_CONFIG_HOME/vantorplatform.org/zelmanager.conf"
-first_start=no
-[ -f "$settings" ] || first_start=yes
 default_install="$SYSTEMDRIVE/Program Files/Vantor Platform"
 if [ ! -f "$settings" ] && [ ${#default_install} -gt 62 ]; then
   install="$sandbox/vp"
@@ -60,10 +58,4 @@ if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ] && [ -z "$QT_QPA_PLATFORM" ]; 
   echo "demo.sh: no display; run with QT_QPA_PLATFORM=offscreen (invisible window) or use scripts/screenshots.sh" >&2
 fi
 cd "$medium"
-# Until the program reads the index itself on its first start, the first
-# start reads it beforehand with zelupdate, so that the program opens on
-# "All Packages" with the packages listed.
-if [ $first_start = yes ]; then
-  "$build/zelupdate"
-fi
 exec "$build/zelmanager" "$@"

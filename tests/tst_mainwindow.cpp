@@ -5,6 +5,7 @@
 #include "ui/ZelManagerCategoryModel.h"
 #include "ui/ZelManagerCategoryPanel.h"
 #include "ui/ZelManagerContentPanel.h"
+#include "ui/ZelManagerPackagesPanel.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -70,7 +71,13 @@ private slots:
 private:
     template <typename T> T *child(const char *name) const { return m_window->findChild<T *>(QLatin1String(name)); }
     QString title() const { return child<QLabel>("panelTitleLabel")->text(); }
-    QAbstractItemModel *packages() const { return child<QListView>("packageListView")->model(); }
+    // The update page has a package list of the same name.
+    QListView *packageList() const
+    {
+        return m_window->findChild<ZelManagerPackagesPanel *>()->findChild<QListView *>(
+            QStringLiteral("packageListView"));
+    }
+    QAbstractItemModel *packages() const { return packageList()->model(); }
     void clickCategory(const QString &storedText);
 
     TestPackageDatabase *m_fixture = nullptr;
@@ -152,7 +159,7 @@ void TestMainWindow::searchFiltersWithoutChangingThePage()
     QTest::keyClicks(filter, QStringLiteral("debugger"));
     QTest::keyClick(filter, Qt::Key_Return);
     QCOMPARE(rowTexts(packages()), QStringList({ "beta" }));
-    QCOMPARE(child<QListView>("packageListView")->currentIndex().row(), 0);
+    QCOMPARE(packageList()->currentIndex().row(), 0);
 }
 
 void TestMainWindow::categoryDescentAndGoingBack()
