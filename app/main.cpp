@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -49,9 +50,32 @@ void reportStartup(const QString &file, const QWidget &window, qint64 shownMs)
 // window, drawn by the widgets themselves (no display needed), after which
 // the program quits; scripts/screenshots.sh makes the README's pictures with
 // it. ZELMANAGER_SCREENSHOT_SIZE ("900x600") sizes the window first,
-// ZELMANAGER_SCREENSHOT_CLICK names a button of the window to click before
-// the picture is taken, ZELMANAGER_SCREENSHOT_DELAY the milliseconds to wait
-// for the window to settle (default 2000).
+// ZELMANAGER_SCREENSHOT_CLICK names buttons of the window to click, in turn,
+// before the picture is taken ("actionButton,ZelManagerCategoryPanel.applyButton":
+// a class name before the dot picks the panel holding the button),
+// ZELMANAGER_SCREENSHOT_DELAY the milliseconds to wait for the window to
+// settle (default 2000).
+QAbstractButton *screenshotButton(QWidget *window, const QString &path)
+{
+    const int dot = path.indexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return window->findChild<QAbstractButton *>(path);
+    const QString panelClass = path.left(dot);
+    const QList<QWidget *> widgets = window->findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        if (QLatin1String(widget->metaObject()->className()) == panelClass)
+            return widget->findChild<QAbstractButton *>(path.mid(dot + 1));
+    }
+    return nullptr;
+}
+
+void settle(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 void scheduleScreenshot(const QString &file, QWidget *window)
 {
     const QStringList size = QString::fromLocal8Bit(qgetenv("ZELMANAGER_SCREENSHOT_SIZE")).split(QLatin1Char('x'));
@@ -61,14 +85,16 @@ void scheduleScreenshot(const QString &file, QWidget *window)
     int delay = qEnvironmentVariableIntValue("ZELMANAGER_SCREENSHOT_DELAY", &ok);
     if (!ok || delay < 0)
         delay = 2000;
-    const QString click = QString::fromLocal8Bit(qgetenv("ZELMANAGER_SCREENSHOT_CLICK"));
-    QTimer::singleShot(delay, window, [file, window, click] {
-        if (!click.isEmpty()) {
-            if (auto *button = window->findChild<QAbstractButton *>(click))
+    const QStringList clicks
+        = QString::fromLocal8Bit(qgetenv("ZELMANAGER_SCREENSHOT_CLICK")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    QTimer::singleShot(delay, window, [file, window, clicks] {
+        for (const QString &click : clicks) {
+            if (QAbstractButton *button = screenshotButton(window, click))
                 button->click();
             else
                 qWarning("screenshot: the window has no button %s", qPrintable(click));
-            QCoreApplication::processEvents();
+            // Request changes reach the counters after a short delay.
+            settle(500);
         }
         if (!window->grab().save(file, "PNG"))
             qWarning("screenshot: can not write %s", qPrintable(file));
