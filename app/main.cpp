@@ -1,6 +1,9 @@
 #include "app/ZelManager.h"
 #include "app/ZelManagerLauncher.h"
+#include "app/ZelManagerMessageDlg.h"
+#include "engine/ZelManagerInstallLock.h"
 #include "integration/WindowsSupport.h"
+#include "settings/ZelManagerSettings.h"
 #include "style/MResourceManager.h"
 #include "style/MStyle.h"
 
@@ -13,8 +16,11 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QTimer>
 #include <QTranslator>
+
+#include <cstdio>
 
 namespace {
 
@@ -102,6 +108,39 @@ void scheduleScreenshot(const QString &file, QWidget *window)
     });
 }
 
+// Exit status of an instance that finds the installation in use.
+const int InstallationInUse = 3;
+
+// Another process holds the installation: the user is told which one and the
+// program leaves without having touched anything. The start-up report
+// receives the message and closes the dialog at once.
+int refuseStart(const ZelManagerInstallLock &lock, const QString &report)
+{
+    const QString text = lock.errorText();
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    ZelManagerMessageDlg dialog;
+    dialog.setWindowTitle(QCoreApplication::translate("main", "Vantor Package Manager"));
+    dialog.setIcon(ZelManagerMessageDlg::Error);
+    dialog.setMessage(text);
+    dialog.setInformation(lock.isHeldElsewhere()
+            ? QCoreApplication::translate("main", "Only one program at a time may change an installation.")
+            : QString());
+    dialog.setButtons(QMessageBox::Close);
+    if (!report.isEmpty())
+        QTimer::singleShot(0, &dialog, &QDialog::reject);
+    dialog.exec();
+    if (!report.isEmpty()) {
+        QFile out(report);
+        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            out.write(QStringLiteral("refused=%1\nholder=%2\nexit=%3\n")
+                          .arg(dialog.message())
+                          .arg(lock.holderPid())
+                          .arg(InstallationInUse)
+                          .toUtf8());
+    }
+    return InstallationInUse;
+}
+
 int runSecondStage(int argc, char **argv, bool noLibsPath)
 {
     QElapsedTimer startTime;
@@ -126,6 +165,11 @@ int runSecondStage(int argc, char **argv, bool noLibsPath)
 
     const QString report = QString::fromLocal8Bit(qgetenv("ZELMANAGER_STARTUP_REPORT"));
     const QString screenshot = QString::fromLocal8Bit(qgetenv("ZELMANAGER_SCREENSHOT"));
+    // Held while the window lives: one program at a time changes the
+    // installation, the window or the command-line tool.
+    ZelManagerInstallLock lock(ZelManagerSettings::instance()->installPath());
+    if (!lock.tryLock())
+        return refuseStart(lock, report);
     int result = 0;
     {
         ZelManager window;

@@ -20,6 +20,7 @@
 #include <windows.h>
 #else
 #include <cstdio>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -62,6 +63,18 @@ bool replaceFile(const QString &from, const QString &to)
         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 #else
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
+// Gives the file at from a second name, to; false where the file system has
+// no hard links.
+bool linkFile(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    return CreateHardLinkW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()), nullptr);
+#else
+    return ::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 #endif
 }
 
@@ -343,10 +356,11 @@ bool ZelManagerRepositoryUpdater::installImport()
     return m_ownedByDatabase ? replaceDatabaseFile() : copyIntoHandle();
 }
 
-// The database's handle is closed, the new file renamed into the old one's
-// place and opened; a batch running on the database goes on in it. The old
-// file is deleted by a short-lived thread: freeing tens of megabytes takes
-// the system longer than the GUI may wait.
+// The database's handle is closed, the new file renamed over the old one
+// (one atomic step: the repository's file never goes missing) and opened; a
+// batch running on the database goes on in it. The old file keeps a second
+// name until then and is deleted by a short-lived thread: freeing tens of
+// megabytes takes the system longer than the GUI may wait.
 bool ZelManagerRepositoryUpdater::replaceDatabaseFile()
 {
     ZelManagerDatabase *database = ZelManagerDatabase::s_instance;
@@ -357,16 +371,17 @@ bool ZelManagerRepositoryUpdater::replaceDatabaseFile()
     const QString &target = m_targetFile;
     const QString old = target + QStringLiteral(".old");
     ZelManagerSql::close(database->m_repositoryDbs.take(m_url));
+    // A journal left beside the old file must not be played into the new one.
     QFile::remove(target + QStringLiteral("-journal"));
     QFile::remove(old);
-    const bool kept = replaceFile(target, old);
+    const bool linked = linkFile(target, old);
     const bool moved = replaceFile(m_import->fileName(), target);
-    if (moved) {
+    if (moved)
         m_import->takeFile();
+    if (linked && moved)
         removeInBackground(old);
-    } else if (kept) {
-        replaceFile(old, target);
-    }
+    else if (linked)
+        QFile::remove(old);
     database->openRepository(m_url);
     m_repositoryDb = database->m_repositoryDbs.value(m_url);
     if (m_repositoryDb && database->m_inTransaction)

@@ -230,11 +230,17 @@ void ZelManagerPackageInstaller::run()
     struct archive *archive = archive_read_new();
     archive_read_support_format_tar(archive);
     archive_read_support_filter_lzma(archive);
+    m_md5.reset();
     if (archive_read_open(archive, this, nullptr, readCallback, nullptr) == ARCHIVE_OK)
         unpackEntries(archive);
     else if (!m_stop)
         markDamaged(ZelManagerArchiveEntry::errorText(archive));
     archive_read_free(archive);
+    if (!m_stop && m_archiveError.isEmpty())
+        checkArchiveSum();
+    // Files of an archive that is not the package's have no owner: none stays.
+    if (!m_stop && m_archiveDamaged)
+        removeWrittenFiles();
     m_archiveFile = nullptr;
     m_readBuffer = QByteArray();
     m_pieceBuffer = QByteArray();
@@ -256,9 +262,54 @@ la_ssize_t ZelManagerPackageInstaller::readNext(const void **buffer)
     if (got < 0)
         return -1;
     m_position = m_archiveFile->pos();
+    m_md5.addData(m_readBuffer.constData(), got);
     *buffer = m_readBuffer.constData();
     reportProgress();
     return la_ssize_t(got);
+}
+
+// The bytes after the archive's end marker, which the reader leaves unread.
+bool ZelManagerPackageInstaller::readToEnd()
+{
+    for (;;) {
+        const qint64 got = m_archiveFile->read(m_readBuffer.data(), m_readBuffer.size());
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        m_md5.addData(m_readBuffer.constData(), got);
+    }
+}
+
+// The cache file may have been replaced since the download checked it: the
+// bytes actually unpacked must be the package's.
+void ZelManagerPackageInstaller::checkArchiveSum()
+{
+    if (readToEnd() && m_md5.calculateMd5Sum() == m_info.md5sum)
+        return;
+    qCWarning(
+        zelEngine, "install %s: %s does not match its MD5 sum", qUtf8Printable(m_name), qUtf8Printable(m_archivePath));
+    m_archiveError
+        = tr("Package archive %1 does not match its md5sum: it changed after the download").arg(m_archivePath);
+    m_archiveDamaged = true;
+}
+
+void ZelManagerPackageInstaller::removeWrittenFiles()
+{
+    QStringList folders;
+    for (const QString &path : qAsConst(m_writtenFiles)) {
+        QFile::remove(m_target.filePath(path));
+        const int slash = path.lastIndexOf(QLatin1Char('/'));
+        if (slash > 0 && !folders.contains(path.left(slash)))
+            folders.append(path.left(slash));
+    }
+    for (const QString &folder : qAsConst(folders))
+        m_target.removeEmptyFoldersFrom(folder);
+    m_writtenFiles.clear();
+    m_unfixedFiles.clear();
+    m_written.clear();
+    m_unfixedEntries.clear();
+    m_triggerFiles.clear();
 }
 
 void ZelManagerPackageInstaller::reportProgress()

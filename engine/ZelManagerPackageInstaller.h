@@ -3,6 +3,7 @@
 
 #include "database/PackageInfo.h"
 #include "database/ZelManagerPackage.h"
+#include "engine/MMd5SumCalculator.h"
 #include "engine/ZelManagerTargetFolder.h"
 
 #include <QByteArray>
@@ -115,6 +116,9 @@ private:
     bool writeFile(const QString &path, const QByteArray &data, qint64 time);
     void noteWritten(const QString &entry, const QString &path, bool fixedUp);
     void reportProgress();
+    bool readToEnd();
+    void checkArchiveSum();
+    void removeWrittenFiles();
 
     QFile *m_archiveFile = nullptr;
     QString m_name;
@@ -139,6 +143,7 @@ private:
     std::atomic<bool> m_stop { false };
     QMultiMap<int, QString> m_triggerFiles; // TriggerType -> relative path
     QByteArray m_readBuffer;
+    MMd5SumCalculator m_md5; // of the bytes read from the archive file
     QByteArray m_pieceBuffer; // entry data on its way to a file
 
     // Worker thread; read by the GUI thread once the thread has ended.

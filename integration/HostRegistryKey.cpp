@@ -14,7 +14,9 @@
 //   name=sz:text             REG_SZ
 //   name=expand:text         REG_EXPAND_SZ
 //   name=dword:123           REG_DWORD (decimal)
-// Backslash, line breaks and "=" in names are escaped as \\ \n \r \e.
+// Backslash, line breaks, "=", "[" and "]" in key paths, names and data are
+// escaped as \\ \n \r \e \[ \]: no name or data makes a line that reads as a
+// key. Any other character after a backslash stands for itself.
 namespace {
 
 struct Value
@@ -30,14 +32,14 @@ QString escape(const QString &text)
     QString out;
     out.reserve(text.size());
     for (QChar c : text) {
-        if (c == QLatin1Char('\\'))
-            out += QLatin1String("\\\\");
-        else if (c == QLatin1Char('\n'))
+        if (c == QLatin1Char('\n'))
             out += QLatin1String("\\n");
         else if (c == QLatin1Char('\r'))
             out += QLatin1String("\\r");
         else if (c == QLatin1Char('='))
             out += QLatin1String("\\e");
+        else if (c == QLatin1Char('\\') || c == QLatin1Char('[') || c == QLatin1Char(']'))
+            out += QLatin1Char('\\') + QString(c);
         else
             out += c;
     }

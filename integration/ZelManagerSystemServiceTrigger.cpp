@@ -5,7 +5,37 @@
 #include "settings/ZelManagerSettings.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
+
+namespace {
+
+int s_timeLimitMs = 5 * 60 * 1000;
+
+// Asked to end first, then killed: a service command that hangs must not hold
+// the run for ever.
+void endCommand(QProcess &process, const QString &commandLine)
+{
+    qCWarning(zelTriggers, "service command still running after %d ms, ended: %s", s_timeLimitMs,
+        qUtf8Printable(commandLine));
+    process.terminate();
+    if (!process.waitForFinished(2000)) {
+        process.kill();
+        process.waitForFinished(-1);
+    }
+}
+
+} // namespace
+
+int serviceCommandTimeLimit()
+{
+    return s_timeLimitMs;
+}
+
+void setServiceCommandTimeLimit(int milliseconds)
+{
+    s_timeLimitMs = milliseconds;
+}
 
 int runServiceCommand(const QString &commandLine)
 {
@@ -25,7 +55,13 @@ int runServiceCommand(const QString &commandLine)
     // Nothing is ever written to the command: a command that waits for input
     // gets end-of-file instead of waiting forever.
     process.closeWriteChannel();
+    QElapsedTimer running;
+    running.start();
     while (process.state() != QProcess::NotRunning) {
+        if (running.hasExpired(s_timeLimitMs)) {
+            endCommand(process, commandLine);
+            return -1;
+        }
         process.waitForFinished(100);
         QCoreApplication::processEvents();
         process.readAllStandardError();

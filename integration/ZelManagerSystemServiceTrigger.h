@@ -18,7 +18,12 @@ public:
 
 // Runs one command line in the installation folder and returns its exit code,
 // keeping the user interface alive meanwhile. An empty command line and a
-// program that cannot be started count as 0; a crash counts as failure.
+// program that cannot be started count as 0; a crash counts as failure, and
+// so does a command still running after the time limit: it is ended.
 int runServiceCommand(const QString &commandLine);
+
+// How long a service command may run, in milliseconds (5 minutes unless set).
+int serviceCommandTimeLimit();
+void setServiceCommandTimeLimit(int milliseconds);
 
 #endif // ZELMANAGERSYSTEMSERVICETRIGGER_H

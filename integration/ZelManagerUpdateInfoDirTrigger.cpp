@@ -17,6 +17,9 @@
 namespace {
 
 const int BlockSize = 409600;
+// Longest line kept, in characters: directory entries are short, and a line
+// beyond this (a manual of one huge line) is dropped whole as it streams by.
+const int LineLimit = 4096;
 
 const char DirHeader[] = "This is the file .../info/dir, which contains the\n"
                          "topmost node of the Info hierarchy, called (dir)Top.\n"
@@ -80,6 +83,54 @@ private:
     bool m_collecting = false;
 };
 
+// Cuts decoded text into lines for the collector, each character looked at
+// once; what is kept of an unfinished line is at most LineLimit long.
+class LineSplitter
+{
+public:
+    explicit LineSplitter(EntryCollector &collector)
+        : m_collector(collector)
+    {
+    }
+
+    void add(const QString &text)
+    {
+        int start = 0;
+        for (int end = text.indexOf(QLatin1Char('\n')); end >= 0;
+             start = end + 1, end = text.indexOf(QLatin1Char('\n'), start)) {
+            append(text.midRef(start, end - start));
+            if (!m_overlong)
+                m_collector.addLine(m_pending);
+            m_pending.clear();
+            m_overlong = false;
+        }
+        append(text.midRef(start));
+    }
+
+    void finish()
+    {
+        if (!m_overlong)
+            m_collector.addLine(m_pending);
+    }
+
+private:
+    void append(const QStringRef &piece)
+    {
+        if (m_overlong)
+            return;
+        if (m_pending.size() + piece.size() > LineLimit) {
+            m_overlong = true;
+            m_pending.clear();
+            return;
+        }
+        m_pending += piece;
+    }
+
+    EntryCollector &m_collector;
+    QString m_pending;
+    bool m_overlong = false;
+};
+
 } // namespace
 
 void ZelManagerUpdateInfoDirTrigger::begin()
@@ -121,22 +172,17 @@ bool ZelManagerUpdateInfoDirTrigger::readManual(const QString &file, Sections &s
     Sections updated = sections;
     EntryCollector collector(updated);
     std::unique_ptr<QTextDecoder> decoder(QTextCodec::codecForName("UTF-8")->makeDecoder());
+    LineSplitter lines(collector);
     QByteArray block(BlockSize, Qt::Uninitialized);
-    QString pending;
     for (;;) {
         const la_ssize_t size = archive_read_data(reader.get(), block.data(), BlockSize);
         if (size < 0)
             return false;
         if (size == 0)
             break;
-        pending += decoder->toUnicode(block.constData(), int(size));
-        int start = 0;
-        for (int end = pending.indexOf(QLatin1Char('\n')); end >= 0;
-             start = end + 1, end = pending.indexOf(QLatin1Char('\n'), start))
-            collector.addLine(pending.mid(start, end - start));
-        pending.remove(0, start);
+        lines.add(decoder->toUnicode(block.constData(), int(size)));
     }
-    collector.addLine(pending);
+    lines.finish();
     sections = updated;
     return true;
 }

@@ -148,6 +148,23 @@ private slots:
             !ZelManagerUpdateInfoDirTrigger::readManual(infoFolder() + QStringLiteral("/missing.info.gz"), sections));
     }
 
+    // A manual of one huge line: the line is dropped as it streams by (in
+    // time linear in its length, with at most a few KB of it kept), the
+    // directory markers around it still count, long but sane lines stay.
+    void hugeLineIsDropped()
+    {
+        const QByteArray sane = "* Sane: (sane).  " + QByteArray(3000, 's');
+        const QByteArray huge(20 << 20, 'x');
+        const QByteArray text = "INFO-DIR-SECTION Huge\nSTART-INFO-DIR-ENTRY\n" + sane + "\n" + huge
+            + "\n* After: (after).\nEND-INFO-DIR-ENTRY\nINFO-DIR-SECTION " + huge + "\n" + huge;
+        writeManual(QStringLiteral("huge.info.gz"), text);
+        ZelManagerUpdateInfoDirTrigger::Sections sections;
+        QVERIFY(ZelManagerUpdateInfoDirTrigger::readManual(infoFolder() + QStringLiteral("/huge.info.gz"), sections));
+        QCOMPARE(sections.keys(), QStringList { QStringLiteral("Huge") });
+        QCOMPARE(sections.value(QStringLiteral("Huge")),
+            QStringList({ QString::fromLatin1(sane), QStringLiteral("* After: (after).") }));
+    }
+
     void removingTheLastManualRemovesTheFolder()
     {
         writeManual(QStringLiteral("a.info.gz"),

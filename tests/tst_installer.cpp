@@ -10,6 +10,7 @@
 #include "tools/ZelManagerRepositoryBuilder.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -87,10 +88,12 @@ private slots:
     void skippedEntriesAreReported();
     void cancelBeforeUnpacking();
     void upgradeEndsWhenTheRemovalFails();
+    void replacedCacheFileIsRefused();
 
 private:
     PackageInfo info(const QMap<QString, bool> &files = {}) const;
-    bool cache(const PackageInfo &info, const QList<Entry> &entries);
+    // Writes the package's archive into the cache and takes its MD5 sum.
+    bool cache(PackageInfo &info, const QList<Entry> &entries);
     bool install(ApplyContext &context, bool *ok);
     QStringList errors() const;
     QString target() const { return ZelManagerSettings::instance()->targetPath(); }
@@ -252,13 +255,18 @@ PackageInfo TestInstaller::info(const QMap<QString, bool> &files) const
     return result;
 }
 
-bool TestInstaller::cache(const PackageInfo &info, const QList<Entry> &entries)
+bool TestInstaller::cache(PackageInfo &info, const QList<Entry> &entries)
 {
-    QString md5;
     QString error;
+    const QString folder = ZelManagerSettings::instance()->cachePath();
+    const QString building = folder + QStringLiteral("/building.tmp");
+    if (!QDir().mkpath(folder)
+        || !ZelManagerRepositoryBuilder::writeArchive(
+            building, entries, ZelManagerRepositoryBuilder::Plain, &info.md5sum, &error))
+        return false;
     const QString path = ApplyContext::cacheFilePath(info);
-    return QDir().mkpath(QFileInfo(path).path())
-        && ZelManagerRepositoryBuilder::writeArchive(path, entries, ZelManagerRepositoryBuilder::Plain, &md5, &error);
+    QFile::remove(path);
+    return QFile::rename(building, path);
 }
 
 bool TestInstaller::install(ApplyContext &context, bool *ok)
@@ -288,7 +296,7 @@ void TestInstaller::unfixedAndRepeatedEntries()
 {
     const QByteArray prefix = ZelManagerSettings::instance()->toolchainRoot().toUtf8();
     const QByteArray text = "at " + prefix + "/bin\n";
-    const PackageInfo package = info(
+    PackageInfo package = info(
         { { "a.txt", true }, { "n.txt", false }, { "share/info/m.info", true }, { "share/info/n.info", false } });
     QVERIFY(cache(package,
         { Entry(QStringLiteral("a.txt"), "first"), Entry(QStringLiteral("n.txt"), text),
@@ -339,7 +347,7 @@ void TestInstaller::hostileEntryPathsStayInside()
         = { Entry(QStringLiteral("good/ok.txt"), "ok"), Entry(QStringLiteral("../escape.txt"), "bad"),
               Entry(absolute, "bad"), Entry(QStringLiteral("a/../../climb.txt"), "bad"),
               Entry(QStringLiteral("link/inside.txt"), "bad"), Entry(QStringLiteral("link/deeper/inside.txt"), "bad") };
-    const PackageInfo hostile = info({ { "good/ok.txt", true }, { "link/inside.txt", true } });
+    PackageInfo hostile = info({ { "good/ok.txt", true }, { "link/inside.txt", true } });
     QVERIFY(cache(hostile, entries));
 
     ApplyContext context;
@@ -368,6 +376,50 @@ void TestInstaller::hostileEntryPathsStayInside()
     QVERIFY(ZelManagerDatabase::instance()->fileEntries().isEmpty());
 }
 
+// The cache file is replaced by another valid archive after its sum was
+// checked: the bytes unpacked are found not to be the package's, and what
+// they brought is gone again, nothing recorded.
+void TestInstaller::replacedCacheFileIsRefused()
+{
+    QVERIFY(QDir().mkpath(target() + QStringLiteral("/bin")));
+    QVERIFY(TestSandbox::writeFile(target() + QStringLiteral("/bin/other.txt"), "other"));
+    PackageInfo package = info({ { "bin/tool.exe", true } });
+    QVERIFY(cache(package, { Entry(QStringLiteral("bin/tool.exe"), "tool") }));
+    PackageInfo replacement = package;
+    QVERIFY(cache(replacement,
+        { Entry(QStringLiteral("bin/tool.exe"), "evil"), Entry(QStringLiteral("lib/deep/evil.dll"), "evil"),
+            Entry(QStringLiteral("share/info/evil.info"), "evil"),
+            Entry(QStringLiteral("data/big.bin"), randomBytes(300000, 5)) }));
+    QVERIFY(replacement.md5sum != package.md5sum);
+    QVERIFY(QFile::remove(ApplyContext::cacheFilePath(package)));
+    QVERIFY(QFile::rename(ApplyContext::cacheFilePath(replacement), ApplyContext::cacheFilePath(package)));
+
+    ApplyContext context;
+    context.putInfo(QStringLiteral("h"), package);
+    bool ok = true;
+    QVERIFY(install(context, &ok));
+    QVERIFY(!ok);
+    const QStringList texts = errors();
+    QCOMPARE(texts.size(), 1);
+    QVERIFY2(texts.first().contains(QStringLiteral("does not match its md5sum")), qPrintable(texts.first()));
+    QDirIterator left(target(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    QStringList files;
+    while (left.hasNext())
+        files.append(left.next().mid(target().size() + 1));
+    QCOMPARE(files, QStringList({ QStringLiteral("bin"), QStringLiteral("bin/other.txt") }));
+    const ZelManagerPackage record = ZelManagerDatabase::instance()->package(QStringLiteral("h"));
+    QVERIFY(!record.isInstalled());
+    QCOMPARE(record.status(), int(ZelManagerPackage::Error));
+    QVERIFY(ZelManagerDatabase::instance()->fileEntries().isEmpty());
+    QVERIFY(!QFile::exists(ApplyContext::cacheFilePath(package)));
+
+    // The package's own archive installs.
+    QVERIFY(cache(package, { Entry(QStringLiteral("bin/tool.exe"), "tool") }));
+    QVERIFY(install(context, &ok));
+    QVERIFY(ok);
+    QCOMPARE(TestSandbox::readFile(target() + QStringLiteral("/bin/tool.exe")), QStringLiteral("tool"));
+}
+
 void TestInstaller::unreadableArchives_data()
 {
     QTest::addColumn<QByteArray>("bytes"); // empty: no cache file
@@ -384,10 +436,11 @@ void TestInstaller::unreadableArchives()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, error);
-    const PackageInfo broken = info({ { "data/big.bin", true } });
+    PackageInfo broken = info({ { "data/big.bin", true } });
+    if (bytes == "cut")
+        QVERIFY(cache(broken, { Entry(QStringLiteral("data/big.bin"), randomBytes(300000, 3)) }));
     const QString path = ApplyContext::cacheFilePath(broken);
     if (bytes == "cut") {
-        QVERIFY(cache(broken, { Entry(QStringLiteral("data/big.bin"), randomBytes(300000, 3)) }));
         QFile file(path);
         QVERIFY(file.resize(150000));
     } else if (!bytes.isEmpty()) {
@@ -414,7 +467,7 @@ void TestInstaller::unreadableArchives()
 // in the log and in the package's status; the package is installed.
 void TestInstaller::skippedEntriesAreReported()
 {
-    const PackageInfo package = info({ { "bin/tool.exe", true } });
+    PackageInfo package = info({ { "bin/tool.exe", true } });
     Entry link(QStringLiteral("bin/tool-link.exe"), QByteArray());
     link.type = Entry::Symlink;
     link.linkTarget = QStringLiteral("tool.exe");
@@ -474,7 +527,7 @@ void TestInstaller::upgradeEndsWhenTheRemovalFails()
     // A folder with an entry where the old version's file was.
     QVERIFY(TestSandbox::writeFile(target() + QStringLiteral("/share/stuck/inside"), "x"));
     ZelManagerDatabase::instance()->reloadPackages();
-    const PackageInfo upgrade = info({ { "bin/new.txt", true } });
+    PackageInfo upgrade = info({ { "bin/new.txt", true } });
     QVERIFY(cache(upgrade, { Entry(QStringLiteral("bin/new.txt"), "new") }));
 
     ApplyContext context;

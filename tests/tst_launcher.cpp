@@ -1,12 +1,18 @@
 #include "app/MLibraryInfo.h"
 #include "app/ZelManagerLauncher.h"
+#include "engine/ZelManagerInstallLock.h"
+#include "settings/ZelManagerSettings.h"
 #include "tests/support/TestSandbox.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLockFile>
 #include <QProcess>
 #include <QtTest>
+
+#include <cstdio>
 
 namespace {
 
@@ -23,6 +29,43 @@ QMap<QString, QString> readReport(const QString &file)
         report.insert(line.left(eq), line.mid(eq + 1));
     }
     return report;
+}
+
+// Every file below folder with its size and modification time, but the one
+// left out.
+QStringList snapshot(const QString &folder, const QString &leftOut)
+{
+    QStringList files;
+    QDirIterator it(
+        folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path != leftOut)
+            files.append(QStringLiteral("%1 %2 %3")
+                             .arg(path)
+                             .arg(it.fileInfo().size())
+                             .arg(it.fileInfo().lastModified().toMSecsSinceEpoch()));
+    }
+    files.sort();
+    return files;
+}
+
+// With HOLD_LOCK set, this program takes that lock file, says so on its
+// standard output and keeps it until its standard input closes.
+const char HoldLockVariable[] = "TST_LAUNCHER_HOLD_LOCK";
+
+int holdLock(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString path = QString::fromLocal8Bit(qgetenv(HoldLockVariable));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QLockFile lock(path);
+    if (!lock.tryLock(0))
+        return 1;
+    std::fputs("held\n", stdout);
+    std::fflush(stdout);
+    while (std::fgetc(stdin) != EOF) { }
+    return 0;
 }
 
 } // namespace
@@ -126,6 +169,52 @@ private slots:
             values.value(QStringLiteral("librarypaths")).contains(QLibraryInfo::location(QLibraryInfo::PluginsPath)));
     }
 
+    // A second program on one installation: the lock's holder is named and
+    // nothing is written, not even the settings.
+    void installationInUseRefusesStart()
+    {
+        ZelManagerSettings::instance()->setInstallPath(m_sandbox->installPath());
+        ZelManagerSettings::cleanup(); // saved where the program reads it
+        QProcess holder;
+        QProcessEnvironment holderEnv = QProcessEnvironment::systemEnvironment();
+        holderEnv.insert(
+            QString::fromLatin1(HoldLockVariable), ZelManagerInstallLock::lockFilePath(m_sandbox->installPath()));
+        holder.setProcessEnvironment(holderEnv);
+        holder.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(holder.waitForReadyRead(30000));
+        QCOMPARE(holder.readLine(), QByteArray("held\n"));
+
+        const QString report = m_sandbox->path() + QStringLiteral("/report");
+        const QStringList before = snapshot(m_sandbox->path(), report);
+        QProcess second;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ZELMANAGER_STARTUP_REPORT"), report);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        second.setProcessEnvironment(env);
+        second.start(program(), { QStringLiteral("--norelaunch") });
+        QVERIFY(second.waitForFinished(60000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 3);
+        const QString pid = QString::number(holder.processId());
+        QVERIFY(QString::fromLocal8Bit(second.readAllStandardError()).contains(pid));
+        const QMap<QString, QString> values = readReport(report);
+        QCOMPARE(values.value(QStringLiteral("holder")), pid);
+        QVERIFY2(values.value(QStringLiteral("refused")).contains(pid), qPrintable(values.value("refused")));
+        QVERIFY(!values.contains(QStringLiteral("title")));
+        QCOMPARE(snapshot(m_sandbox->path(), report), before);
+
+        // Once the holder has gone, the window starts, holds the lock while it
+        // runs and gives it back.
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(30000));
+        QCOMPARE(holder.exitCode(), 0);
+        second.start(program(), { QStringLiteral("--norelaunch") });
+        QVERIFY(second.waitForFinished(60000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(readReport(report).value(QStringLiteral("exit")), QStringLiteral("0"));
+        QVERIFY(!QFile::exists(ZelManagerInstallLock::lockFilePath(m_sandbox->installPath())));
+    }
+
     void libraryInfo()
     {
         QCOMPARE(MLibraryInfo::getVersion(), QStringLiteral("2.6.0"));
@@ -144,5 +233,13 @@ private:
     QScopedPointer<TestSandbox> m_sandbox;
 };
 
-QTEST_GUILESS_MAIN(TestLauncher)
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet(HoldLockVariable))
+        return holdLock(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestLauncher test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_launcher.moc"

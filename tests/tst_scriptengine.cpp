@@ -311,6 +311,40 @@ private slots:
         QVERIFY(errors().isEmpty());
     }
 
+    // Every name and value comes back as it was stored, whatever it holds; a
+    // name that looks like a key line takes no other value with it.
+    void registryValuesRoundTrip()
+    {
+        const QStringList texts = { QStringLiteral("[x"), QStringLiteral("y]"), QStringLiteral("[whole]"),
+            QStringLiteral("a=b"), QStringLiteral("=lead"), QStringLiteral("two\nlines\r\n"),
+            QStringLiteral("C:\\dir\\"), QStringLiteral("\\e\\n\\["), QStringLiteral("Größe ✓ 日本"),
+            QStringLiteral("type=sz:text"), QStringLiteral(" ") };
+        {
+            HostRegistryKey key(HostRegistryKey::LocalMachine, QLatin1String(MachineEnvironmentKey));
+            QVERIFY(key.setString(QStringLiteral("Path"), QStringLiteral("/a;/b")));
+            for (int i = 0; i < texts.size(); ++i)
+                QVERIFY(key.setString(texts.at(i), texts.at(texts.size() - 1 - i), HostRegistryKey::String));
+            QVERIFY(key.setString(QStringLiteral("[x"), QStringLiteral("y]")));
+        }
+        QVERIFY(run(QStringLiteral("addenvpath('bin')")));
+        HostRegistryKey key(HostRegistryKey::LocalMachine, QLatin1String(MachineEnvironmentKey));
+        QCOMPARE(key.value(QStringLiteral("Path")).toString(),
+            QDir::toNativeSeparators(path(QStringLiteral("bin"))) + QStringLiteral(";/a;/b"));
+        QCOMPARE(key.valueNames().size(), texts.size() + 1);
+        for (int i = 0; i < texts.size(); ++i) {
+            if (texts.at(i) != QLatin1String("[x"))
+                QCOMPARE(key.value(texts.at(i)).toString(), texts.at(texts.size() - 1 - i));
+        }
+        QCOMPARE(key.value(QStringLiteral("[x")).toString(), QStringLiteral("y]"));
+
+        // A hive written before "[" and "]" were escaped reads as it did.
+        QVERIFY(TestSandbox::writeFile(HostRegistryKey::hiveFile(HostRegistryKey::CurrentUser),
+            "[Environment\\\\Old]\nPath=expand:C:\\\\a;C:\\\\b\nodd\\ename=sz:x\\ny\n"));
+        HostRegistryKey old(HostRegistryKey::CurrentUser, QStringLiteral("Environment\\Old"));
+        QCOMPARE(old.value(QStringLiteral("Path")).toString(), QStringLiteral("C:\\a;C:\\b"));
+        QCOMPARE(old.value(QStringLiteral("odd=name")).toString(), QStringLiteral("x\ny"));
+    }
+
     void setenvFallsBackToTheUser()
     {
         // A host root that cannot hold a hive stands for missing rights.

@@ -109,6 +109,23 @@ private slots:
         QVERIFY(fired);
     }
 
+    // A command that never ends is ended after the time limit, logged, and
+    // counts as failed: the service is not started.
+    void hangingServiceCommandIsEnded()
+    {
+        writeServiceScript();
+        const int limit = serviceCommandTimeLimit();
+        QCOMPARE(limit, 5 * 60 * 1000);
+        setServiceCommandTimeLimit(200);
+        const QString path = writeEntry(QStringLiteral("share/services/svc.desktop"),
+            "Type=Service\nInstall=sh -c \"trap '' TERM; while :; do sleep 1; done\"\nStart=sh bin/svc.sh start");
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(QStringLiteral("^service command still running after 200 ms, ended: sh -c")));
+        triggerForType(TriggerType::SystemService)->installFile(path);
+        setServiceCommandTimeLimit(limit);
+        QCOMPARE(serviceLog(), QString());
+    }
+
     void servicesInstallAndRemove_data()
     {
         QTest::addColumn<QByteArray>("keys");

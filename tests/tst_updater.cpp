@@ -11,6 +11,12 @@
 #include <QTimer>
 #include <QtTest>
 
+#ifdef Q_OS_LINUX
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using Rows = QList<QStringList>;
@@ -121,6 +127,7 @@ private slots:
     void malformedIndexKeepsPreviousContent_data();
     void malformedIndexKeepsPreviousContent();
     void importInsideBatchReachesRecords();
+    void swapNeverLeavesTheFileMissing();
     void download_data();
     void download();
     void cancelWhileDownloading();
@@ -281,6 +288,88 @@ void TestUpdater::malformedIndexKeepsPreviousContent()
     QCOMPARE(names(), Rows({ { "alpha" } }));
     QCOMPARE(rows("SELECT count(*) FROM dependencies;"), Rows({ { "3" } }));
     QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*", "*.old" }, QDir::Files), QStringList());
+}
+
+#ifdef Q_OS_LINUX
+namespace {
+
+// The names of pkgdb's entries that left the folder (deleted or renamed away)
+// while watching.
+class FolderWatch
+{
+public:
+    explicit FolderWatch(const QString &folder)
+        : m_fd(inotify_init1(IN_NONBLOCK))
+    {
+        if (m_fd >= 0)
+            inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_DELETE | IN_MOVED_FROM);
+    }
+    ~FolderWatch() { ::close(m_fd); }
+    bool isValid() const { return m_fd >= 0; }
+    QStringList departed()
+    {
+        QStringList names;
+        alignas(inotify_event) char buffer[16384];
+        ssize_t length;
+        while ((length = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < length;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                if (event->len)
+                    names.append(QFile::decodeName(event->name));
+                at += ssize_t(sizeof(inotify_event)) + event->len;
+            }
+        }
+        return names;
+    }
+
+private:
+    int m_fd;
+};
+
+ino_t inode(const QString &file)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+} // namespace
+#endif
+
+// The new file takes the old one's name in one step: the repository's file is
+// never deleted nor renamed away; a failed import leaves the old file as it
+// was, the same file with the same bytes.
+void TestUpdater::swapNeverLeavesTheFileMissing()
+{
+#ifdef Q_OS_LINUX
+    const QString file = m_fixture->repositoryFile(m_repository);
+    const QString name = QFileInfo(file).fileName();
+    QCOMPARE(update(TestRepository::index(Alpha)).errorText, QString());
+    FolderWatch watch(pkgdb());
+    QVERIFY(watch.isValid());
+    const ino_t before = inode(file);
+    m_database->beginTransaction();
+    QCOMPARE(update(TestRepository::index(simplePackage("zlib", "1.3"))).errorText, QString());
+    m_database->endTransaction(true);
+    QVERIFY(inode(file) != before);
+    QCOMPARE(m_database->package("zlib").availableVersion(), QString("1.3"));
+    QCOMPARE(names(), Rows({ { "zlib" } }));
+    QVERIFY2(!watch.departed().contains(name), qPrintable(name));
+
+    const ino_t kept = inode(file);
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray raw = in.readAll();
+    in.close();
+    checkFailedRun(update(TestRepository::index(simplePackage("x") + "<package><name>b</name></pkg>\n")));
+    QVERIFY(!watch.departed().contains(name));
+    QCOMPARE(inode(file), kept);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QCOMPARE(in.readAll(), raw);
+    QCOMPARE(m_database->package("zlib").availableVersion(), QString("1.3"));
+    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*", "*.old" }, QDir::Files), QStringList());
+#else
+    QSKIP("watches the folder with inotify");
+#endif
 }
 
 void TestUpdater::importInsideBatchReachesRecords()
