@@ -461,11 +461,13 @@ void ZelManagerPackageDownloader::readEntries(struct archive *archive)
     struct archive_entry *entry = nullptr;
     int result = ARCHIVE_OK;
     while (!m_stop && (result = archive_read_next_header(archive, &entry)) == ARCHIVE_OK) {
-        const QString path = ZelManagerArchiveEntry::path(entry);
-        if (ZelManagerTargetFolder::isUnsafeEntryPath(path)) {
-            m_readerError = tr("Unsafe path in package archive: %1").arg(path);
+        const QString raw = ZelManagerArchiveEntry::path(entry);
+        if (ZelManagerTargetFolder::isUnsafeEntryPath(raw)) {
+            m_readerError = tr("Unsafe path in package archive: %1").arg(raw);
             return;
         }
+        // The clean form is the one the installer writes and records.
+        const QString path = ZelManagerTargetFolder::entryPath(raw);
         if (path == QLatin1String("package.xml")) {
             if (!readControlFile(archive, entry))
                 return;
