@@ -116,6 +116,9 @@ void ZelManagerDownloadManager::schedule()
         m_scheduleAgain = false;
         if (m_canceled)
             break;
+        // A package failed meanwhile (one it needs has failed) gives up its
+        // turn to claim.
+        admitInOrder();
         while (!m_canceled && hasRoom() && startDownloadNext()) { }
         if (m_downloadQueue.isEmpty()) {
             while (!m_canceled && hasRoom() && startInstallNext()) { }
