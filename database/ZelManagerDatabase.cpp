@@ -57,13 +57,15 @@ const Table RepositoryTables[] = {
 
 // Lookup indexes: without them every per-package query scans a whole table.
 // They change nothing that older programs read.
-const char StatusIndexes[] = "create index if not exists status_package on status(package);"
-                             "create index if not exists infos_name on infos(name);"
-                             "create index if not exists categories_package on categories(package);"
-                             "create index if not exists dependencies_package on dependencies(package);"
-                             "create index if not exists dependencies_dependency on dependencies(dependency);"
-                             "create index if not exists fileentries_package on fileentries(package);"
-                             "create index if not exists fileentries_entry on fileentries(entry);";
+const char StatusIndexes[]
+    = "create index if not exists status_package on status(package);"
+      "create index if not exists infos_name on infos(name);"
+      "create index if not exists categories_package on categories(package);"
+      "create index if not exists dependencies_package on dependencies(package);"
+      "create index if not exists dependencies_dependency on dependencies(dependency);"
+      "create index if not exists fileentries_package on fileentries(package);"
+      "create index if not exists fileentries_entry on fileentries(entry);"
+      "create index if not exists fileentries_entry_nocase on fileentries(entry collate nocase);";
 
 const char RepositoryIndexes[]
     = "create index if not exists infos_name on infos(name);"
@@ -439,11 +441,14 @@ QList<QPair<QString, QString>> ZelManagerDatabase::fileEntries() const
 }
 
 // One indexed look-up per entry instead of reading every installed file.
+// The install tree is a Windows tree: names that differ only in letter case
+// are one file there.
 QList<QPair<QString, QString>> ZelManagerDatabase::fileConflicts(
     const QString &package, const QStringList &entries) const
 {
     QList<QPair<QString, QString>> conflicts;
-    ZelManagerSqlStatement query(m_statusDb, "SELECT package FROM fileentries WHERE entry=?1 AND package<>?2;");
+    ZelManagerSqlStatement query(
+        m_statusDb, "SELECT DISTINCT package FROM fileentries WHERE entry=?1 COLLATE NOCASE AND package<>?2;");
     for (const QString &entry : entries) {
         query.bind(1, entry).bind(2, package);
         while (query.next())

@@ -79,7 +79,8 @@ public:
     // Every installed file as (package, entry relative to the target folder).
     QList<QPair<QString, QString>> fileEntries() const;
     // The entries that packages other than package have installed, as
-    // (entry, owning package); exact, case-sensitive paths.
+    // (entry, owning package); paths compared without regard to letter case
+    // (ASCII), as the target's file system does.
     QList<QPair<QString, QString>> fileConflicts(const QString &package, const QStringList &entries) const;
     // One version of a package. The installed data (scripts, file entries,
     // dependencies from the status file) when flag is set and version is

@@ -1,5 +1,6 @@
 #include "engine/ApplyContext.h"
 
+#include "engine/ZelManagerTargetFolder.h"
 #include "settings/ZelManagerSettings.h"
 
 #include <QThread>
@@ -42,4 +43,29 @@ QString ApplyContext::cacheFilePath(const QString &cacheFolder, const QString &a
     if (!isUsableInFileName(fileName))
         return QString();
     return cacheFolder + QLatin1Char('/') + fileName;
+}
+
+QString ApplyContext::claimant(const QString &path) const
+{
+    return claims.value(ZelManagerTargetFolder::pathKey(path));
+}
+
+void ApplyContext::claim(const QString &name, const QStringList &paths)
+{
+    for (const QString &path : paths)
+        claims.insert(ZelManagerTargetFolder::pathKey(path), name);
+}
+
+QStringList ApplyContext::installedPaths(const PackageInfo &info)
+{
+    QStringList paths;
+    QSet<QString> seen;
+    for (auto it = info.fileEntries.constBegin(); it != info.fileEntries.constEnd(); ++it) {
+        const QString path = ZelManagerTargetFolder::installedName(it.key());
+        if (!path.isEmpty() && !seen.contains(path)) {
+            seen.insert(path);
+            paths.append(path);
+        }
+    }
+    return paths;
 }

@@ -10,6 +10,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 ZelManagerDownloadManager::ZelManagerDownloadManager(ApplyContext *context)
     : QObject(context->operationModel)
     , m_context(context)
@@ -23,6 +25,7 @@ ZelManagerDownloadManager::ZelManagerDownloadManager(ApplyContext *context)
     // Only packages of this pipeline are waited for: a marked removal or a
     // package outside the run would never arrive.
     const QSet<QString> members(m_downloadQueue.cbegin(), m_downloadQueue.cend());
+    setUpClaims(members);
     for (const QString &name : qAsConst(m_downloadQueue)) {
         QStringList waits;
         for (const QString &dependency : dependencies.value(name)) {
@@ -34,6 +37,28 @@ ZelManagerDownloadManager::ZelManagerDownloadManager(ApplyContext *context)
         m_pending.insert(name, waits);
     }
     connect(this, &ZelManagerDownloadManager::cancelRequest, this, &ZelManagerDownloadManager::onCancelRequest);
+}
+
+// The installed versions that the run replaces claim first: the files their
+// new versions keep stay theirs, the others are free to take.
+void ZelManagerDownloadManager::setUpClaims(const QSet<QString> &members)
+{
+    const QStringList removals = m_model ? m_model->removeNames() : QStringList();
+    m_removals = QSet<QString>(removals.cbegin(), removals.cend());
+    m_context->members = members + m_removals;
+    const int replacing = ZelManagerPackage::FlagRequestUpgrade | ZelManagerPackage::FlagRequestReinstall;
+    ZelManagerDatabase *database = ZelManagerDatabase::instance();
+    QStringList others;
+    for (const QString &name : qAsConst(m_downloadQueue)) {
+        const ZelManagerPackage package = database->package(name);
+        if (package.isInstalled() && (package.flags() & replacing)) {
+            m_replacing.insert(name);
+            m_claimOrder.append(name);
+        } else {
+            others.append(name);
+        }
+    }
+    m_claimOrder += others;
 }
 
 ZelManagerDownloadManager::~ZelManagerDownloadManager()
@@ -91,13 +116,17 @@ void ZelManagerDownloadManager::schedule()
         m_scheduleAgain = false;
         if (m_canceled)
             break;
+        // A package failed meanwhile (one it needs has failed) gives up its
+        // turn to claim.
+        admitInOrder();
         while (!m_canceled && hasRoom() && startDownloadNext()) { }
         if (m_downloadQueue.isEmpty()) {
             while (!m_canceled && hasRoom() && startInstallNext()) { }
         }
         // A full context without a worker of ours is held by the removals;
         // resume() follows when they end.
-        if (m_scheduleAgain || m_canceled || !m_workers.isEmpty() || m_pending.isEmpty() || !hasRoom())
+        if (m_scheduleAgain || m_canceled || !m_workers.isEmpty() || m_pending.isEmpty() || !hasRoom()
+            || waitsForRemovals())
             continue;
         // Nothing runs and nothing is ready: the packages left wait for
         // each other.
@@ -142,6 +171,8 @@ bool ZelManagerDownloadManager::startInstallNext()
     if (name.isEmpty())
         return false;
     m_installQueue.removeAll(name);
+    if (failsHandover(name))
+        return true;
     auto *installer = new ZelManagerPackageInstaller(m_context, name);
     connect(this, &ZelManagerDownloadManager::cancelRequest, installer, &ZelManagerPackageInstaller::cancel);
     connect(installer, &ZelManagerPackageInstaller::finished, this, &ZelManagerDownloadManager::onInstallerFinished);
@@ -151,14 +182,49 @@ bool ZelManagerDownloadManager::startInstallNext()
     return true;
 }
 
-// Installations in the order the downloads ended.
+// Installations in the order the packages claimed their files.
 QString ZelManagerDownloadManager::nextReady() const
 {
     for (const QString &name : m_installQueue) {
-        if (m_pending.value(name).isEmpty())
+        if (m_pending.value(name).isEmpty() && !isHeldBack(name))
             return name;
     }
     return QString();
+}
+
+// A package that takes files from a removal or an upgrade of the run waits
+// until those have gone: the remover would delete them otherwise.
+bool ZelManagerDownloadManager::isHeldBack(const QString &name) const
+{
+    return (m_context->removing && m_afterRemovals.contains(name)) || !m_afterUpgrades.value(name).isEmpty();
+}
+
+bool ZelManagerDownloadManager::waitsForRemovals() const
+{
+    if (!m_context->removing)
+        return false;
+    return std::any_of(m_installQueue.cbegin(), m_installQueue.cend(),
+        [this](const QString &name) { return m_afterRemovals.contains(name); });
+}
+
+// A removal or an upgrade that failed keeps its files: taking them now would
+// make two packages own them.
+bool ZelManagerDownloadManager::failsHandover(const QString &name)
+{
+    if (!m_afterRemovals.contains(name) && !m_afterUpgrades.contains(name))
+        return false;
+    const QList<QPair<QString, QString>> found
+        = ZelManagerDatabase::instance()->fileConflicts(name, ApplyContext::installedPaths(m_context->info(name)));
+    if (found.isEmpty())
+        return false;
+    fail(name, ZelManagerPackageDownloader::conflictText(found));
+    return true;
+}
+
+void ZelManagerDownloadManager::releaseWaitingFor(const QString &name)
+{
+    for (auto it = m_afterUpgrades.begin(); it != m_afterUpgrades.end(); ++it)
+        it.value().remove(name);
 }
 
 // A downloaded package that, through the packages it waits for, waits for
@@ -201,7 +267,7 @@ void ZelManagerDownloadManager::onDownloaderFinished(bool ok)
             m_model->setStatus(name, ZelManagerPackage::Error);
     } else if (ok) {
         if (!m_canceled)
-            m_installQueue.append(name);
+            m_verified.insert(name);
     } else if (!m_canceled) {
         // The downloader has recorded its own error.
         m_failed.insert(name);
@@ -209,7 +275,60 @@ void ZelManagerDownloadManager::onDownloaderFinished(bool ok)
         m_pending.remove(name);
         failWaiting(name);
     }
+    admitInOrder();
     schedule();
+}
+
+// Each downloaded package claims its files in its turn; a package that
+// failed gives up its turn.
+void ZelManagerDownloadManager::admitInOrder()
+{
+    while (!m_canceled && !m_claimOrder.isEmpty()) {
+        const QString name = m_claimOrder.first();
+        if (!m_failed.contains(name) && !m_verified.contains(name))
+            break;
+        m_claimOrder.removeFirst();
+        if (m_verified.remove(name) && !m_failed.contains(name))
+            admit(name);
+    }
+}
+
+// Owners outside the run the downloader has checked already; here the
+// claims of the run and the installed files of its members are decided.
+void ZelManagerDownloadManager::admit(const QString &name)
+{
+    const QStringList paths = ApplyContext::installedPaths(m_context->info(name));
+    QList<QPair<QString, QString>> found;
+    for (const QString &path : paths) {
+        const QString claimant = m_context->claimant(path);
+        if (!claimant.isEmpty() && claimant != name)
+            found.append({ path, claimant });
+    }
+    bool afterRemovals = false;
+    QSet<QString> afterUpgrades;
+    const QList<QPair<QString, QString>> owned = ZelManagerDatabase::instance()->fileConflicts(name, paths);
+    for (const QPair<QString, QString> &row : owned) {
+        const QString &owner = row.second;
+        if (!m_context->members.contains(owner) || !m_context->claimant(row.first).isEmpty())
+            continue;
+        if (m_removals.contains(owner))
+            afterRemovals = true;
+        else if (m_replacing.contains(owner) && m_admitted.contains(owner))
+            afterUpgrades.insert(owner);
+        else
+            found.append(row);
+    }
+    if (!found.isEmpty()) {
+        fail(name, ZelManagerPackageDownloader::conflictText(found));
+        return;
+    }
+    m_context->claim(name, paths);
+    m_admitted.insert(name);
+    if (afterRemovals)
+        m_afterRemovals.insert(name);
+    if (!afterUpgrades.isEmpty())
+        m_afterUpgrades.insert(name, afterUpgrades);
+    m_installQueue.append(name);
 }
 
 void ZelManagerDownloadManager::onInstallerFinished(bool ok)
@@ -217,6 +336,7 @@ void ZelManagerDownloadManager::onInstallerFinished(bool ok)
     const QString name = takeFinishedWorker();
     if (name.isEmpty())
         return;
+    releaseWaitingFor(name);
     if (ok) {
         for (const QString &dependant : m_dependants.value(name)) {
             auto it = m_pending.find(dependant);
@@ -277,6 +397,7 @@ void ZelManagerDownloadManager::fail(const QString &name, const QString &descrip
     m_pending.remove(name);
     m_downloadQueue.removeAll(name);
     m_installQueue.removeAll(name);
+    releaseWaitingFor(name);
     failWaiting(name);
 }
 

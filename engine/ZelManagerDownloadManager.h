@@ -23,6 +23,18 @@ struct ApplyContext;
 // it, the manager waits, and resume() lets it use the slots they have freed
 // (the apply run calls it when the removals have ended).
 //
+// Files are claimed in an order that does not depend on timing or on the
+// number of workers: a downloaded package waits until every package before
+// it in the claim order (the upgrades and reinstalls first, then the other
+// installations, each in the download order) has claimed its files or
+// failed. A file that an earlier package of the run has claimed, or that a
+// package installed outside the run owns, is a conflict ("Conflicts
+// encountered:"). A file that a removal of the run gives up is free to take,
+// and so is one that an upgrade whose new version has claimed its files
+// leaves behind; the package that takes it is installed only after that
+// removal or upgrade has ended, and fails with the conflict when the file
+// has not been given up after all.
+//
 // A failed download or installation fails the packages that wait for it
 // (each gets an error naming the package it needed), so the pipeline always
 // comes to an end: finished(bool) is emitted exactly once, when no worker of
@@ -78,6 +90,7 @@ private:
     enum class State { Idle, Running, Finished };
 
     void setState(State next);
+    void setUpClaims(const QSet<QString> &members);
     void onCancelRequest();
     void schedule();
     bool hasRoom() const;
@@ -89,6 +102,12 @@ private:
     void fail(const QString &name, const QString &description);
     void finishIfDone();
     QString takeFinishedWorker();
+    void admitInOrder();
+    void admit(const QString &name);
+    bool isHeldBack(const QString &name) const;
+    bool waitsForRemovals() const;
+    bool failsHandover(const QString &name);
+    void releaseWaitingFor(const QString &name);
 
     int m_errorCount = 0;
     QStringList m_installQueue;
@@ -99,6 +118,13 @@ private:
 
     QHash<QString, QStringList> m_dependants; // requested package -> those that wait for it
     QSet<QString> m_failed;
+    QStringList m_claimOrder; // downloads that have not claimed their files yet
+    QSet<QString> m_verified; // downloaded, waiting for their turn to claim
+    QSet<QString> m_admitted; // have claimed their files
+    QSet<QString> m_replacing; // upgrades and reinstalls of installed packages
+    QSet<QString> m_removals; // the run's removals
+    QSet<QString> m_afterRemovals; // take files that removals give up
+    QHash<QString, QSet<QString>> m_afterUpgrades; // take files those upgrades give up
     QList<QPointer<QThread>> m_workers; // running downloaders and installers
     QHash<QThread *, QString> m_workerNames;
     State m_state = State::Idle;

@@ -21,6 +21,8 @@
 
 #include <archive_entry.h>
 
+#include <algorithm>
+
 namespace {
 
 // The cached file is hashed and handed to the reader in pieces of this size.
@@ -269,13 +271,13 @@ void ZelManagerPackageDownloader::onThreadFinished()
         if (m_errorText == m_readerError)
             QFile::remove(ApplyContext::cacheFilePath(m_info));
     } else {
-        const QStringList found = conflicts();
+        const QList<QPair<QString, QString>> found = conflicts();
         if (found.isEmpty()) {
             m_context->putInfo(m_name, m_info);
             status = ZelManagerPackage::Downloaded;
             result = true;
         } else {
-            m_errorText = tr("Conflicts encountered:") + found.join(QString());
+            m_errorText = conflictText(found);
             m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, m_errorText);
         }
     }
@@ -290,8 +292,10 @@ void ZelManagerPackageDownloader::onThreadFinished()
 
 // Files of the archive that another package has installed; the package's
 // own files (upgrade, reinstall) are no conflict. Info manuals are looked up
-// under the name the installer gives them.
-QStringList ZelManagerPackageDownloader::conflicts() const
+// under the name the installer gives them. The files of packages that the
+// run itself changes may be handed over within the run: the download
+// manager decides those, in an order that does not depend on timing.
+QList<QPair<QString, QString>> ZelManagerPackageDownloader::conflicts() const
 {
     QStringList paths;
     for (auto it = m_info.fileEntries.constBegin(); it != m_info.fileEntries.constEnd(); ++it) {
@@ -300,11 +304,19 @@ QStringList ZelManagerPackageDownloader::conflicts() const
         if (!installed.isEmpty() && installed != it.key())
             paths.append(installed);
     }
-    QStringList lines;
-    const QList<QPair<QString, QString>> found = m_database->fileConflicts(m_name, paths);
+    QList<QPair<QString, QString>> found = m_database->fileConflicts(m_name, paths);
+    found.erase(std::remove_if(found.begin(), found.end(),
+                    [this](const QPair<QString, QString> &row) { return m_context->members.contains(row.second); }),
+        found.end());
+    return found;
+}
+
+QString ZelManagerPackageDownloader::conflictText(const QList<QPair<QString, QString>> &found)
+{
+    QString text = tr("Conflicts encountered:");
     for (const QPair<QString, QString> &row : found)
-        lines.append(QLatin1Char('\n') + tr("  Entry %1 in package %2").arg(row.first, row.second));
-    return lines;
+        text += QLatin1Char('\n') + tr("  Entry %1 in package %2").arg(row.first, row.second);
+    return text;
 }
 
 void ZelManagerPackageDownloader::onDownloadError()
@@ -488,11 +500,13 @@ void ZelManagerPackageDownloader::readEntries(struct archive *archive)
     struct archive_entry *entry = nullptr;
     int result = ARCHIVE_OK;
     while (!m_stop && (result = archive_read_next_header(archive, &entry)) == ARCHIVE_OK) {
-        const QString path = ZelManagerArchiveEntry::path(entry);
-        if (ZelManagerTargetFolder::isUnsafeEntryPath(path)) {
-            m_readerError = tr("Unsafe path in package archive: %1").arg(path);
+        const QString raw = ZelManagerArchiveEntry::path(entry);
+        if (ZelManagerTargetFolder::isUnsafeEntryPath(raw)) {
+            m_readerError = tr("Unsafe path in package archive: %1").arg(raw);
             return;
         }
+        // The clean form is the one the installer writes and records.
+        const QString path = ZelManagerTargetFolder::entryPath(raw);
         if (path == QLatin1String("package.xml")) {
             if (!readControlFile(archive, entry))
                 return;

@@ -59,8 +59,13 @@ public:
     static void setTransferTimeout(int milliseconds);
     static int transferTimeout();
 
+    // "Conflicts encountered:", then a line for each (file, owning package).
+    static QString conflictText(const QList<QPair<QString, QString>> &found);
+
 signals:
-    // True when the package is downloaded, verified and free of conflicts.
+    // True when the package is downloaded, verified and free of conflicts
+    // with packages outside the run (those within it are the download
+    // manager's to decide).
     void finished(bool ok);
     // Bytes of the archive received so far and its size (-1 while unknown);
     // not emitted for a verified cache file.
@@ -92,7 +97,7 @@ private:
     bool transferIsComplete() const;
     void setStatus(PackageStatus status);
     void setProgress(int value);
-    QStringList conflicts() const;
+    QList<QPair<QString, QString>> conflicts() const;
 
     // GUI thread side of the ring.
     bool putChunk(const QByteArray &chunk);

@@ -332,7 +332,12 @@ void ZelManagerPackageInstaller::unpackEntries(struct archive *archive)
                 markDamaged(ZelManagerArchiveEntry::errorText(archive));
             return;
         }
-        const QString path = ZelManagerArchiveEntry::path(entry);
+        // The clean form, as the downloader lists it: the path written,
+        // recorded and later removed is the one checked for conflicts. An
+        // unsafe path stays as given, to be refused below.
+        const QString raw = ZelManagerArchiveEntry::path(entry);
+        const QString path
+            = ZelManagerTargetFolder::isUnsafeEntryPath(raw) ? raw : ZelManagerTargetFolder::entryPath(raw);
         if (path.isEmpty() || path == QLatin1String("package.xml"))
             continue;
         const auto type = archive_entry_filetype(entry);

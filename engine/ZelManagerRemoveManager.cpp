@@ -17,6 +17,7 @@ ZelManagerRemoveManager::ZelManagerRemoveManager(ApplyContext *context)
     ZelManagerDatabase *database = ZelManagerDatabase::instance();
     if (m_model)
         m_queue = m_model->removeNames();
+    m_context->removing = !m_queue.isEmpty();
     for (const QString &name : qAsConst(m_queue)) {
         const PackageInfo info = database->packageEntry(name, database->package(name).installedVersion(), true);
         m_context->putInfo(name, info);
@@ -126,6 +127,7 @@ void ZelManagerRemoveManager::finishIfDone()
         reportStuckPackages();
     // Nothing outside the target folder is touched.
     ZelManagerTargetFolder(ZelManagerSettings::instance()->targetPath()).removeEmptyFolders(m_folders);
+    m_context->removing = false;
     emit finished(m_failedCount == 0 && m_queue.isEmpty());
 }
 

@@ -44,6 +44,11 @@ QString ZelManagerTargetFolder::entryPath(const QString &path)
     return clean == QLatin1String(".") ? QString() : clean;
 }
 
+QString ZelManagerTargetFolder::pathKey(const QString &path)
+{
+    return path.toCaseFolded();
+}
+
 bool ZelManagerTargetFolder::isInfoManual(const QString &path)
 {
     const QFileInfo info(path);

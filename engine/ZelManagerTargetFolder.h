@@ -11,7 +11,9 @@
 // it, so that every worker and trigger decides them the same way:
 //
 // - A path that a package lists (an archive entry, a recorded file) is
-//   relative and "/"-separated. One that is absolute, drive-qualified or
+//   relative and "/"-separated. It is taken in its clean form (entryPath())
+//   where the archive is read, so that the path recorded, written, checked
+//   for conflicts and removed is one string. One that is absolute, drive-qualified or
 //   climbs with ".." is unsafe and never written or deleted; a backslash
 //   separates folders on the target system, so "..\" climbs as well.
 // - Whether a place lies inside the folder is decided on resolved links: a
@@ -42,6 +44,10 @@ public:
     // The cleaned relative path of an entry ("a//b/./c" -> "a/b/c"); empty
     // when the path is unsafe or names no file ("", ".").
     static QString entryPath(const QString &path);
+    // The form in which two clean entry paths that name the same file on
+    // the target system are equal: the install tree is a Windows tree, whose
+    // names do not tell letter cases apart.
+    static QString pathKey(const QString &path);
     // An Info manual directly in "share/info"; it is installed compressed.
     static bool isInfoManual(const QString &path);
     // The path below the folder under which a listed file is installed: the

@@ -42,6 +42,24 @@ private slots:
         context.putInfo(info.name, info);
         QCOMPARE(context.info(QStringLiteral("zlib")).fileEntries.value(QStringLiteral("bin/z.dll")), true);
     }
+
+    // A claim holds for the file, whatever letter case or (Info manual)
+    // compressed name another package gives it.
+    void claimsFollowTheTargetsNames()
+    {
+        ApplyContext context;
+        PackageInfo info;
+        info.fileEntries.insert(QStringLiteral("lib/Y.dll"), true);
+        info.fileEntries.insert(QStringLiteral("share/info/y.info"), true);
+        info.fileEntries.insert(QStringLiteral("share/info/y.info.gz"), true);
+        const QStringList paths = ApplyContext::installedPaths(info);
+        QCOMPARE(paths, QStringList({ "lib/Y.dll", "share/info/y.info.gz" }));
+        QVERIFY(context.claimant(QStringLiteral("lib/y.dll")).isEmpty());
+        context.claim(QStringLiteral("y"), paths);
+        QCOMPARE(context.claimant(QStringLiteral("LIB/y.DLL")), QStringLiteral("y"));
+        QCOMPARE(context.claimant(QStringLiteral("share/info/Y.info.gz")), QStringLiteral("y"));
+        QVERIFY(context.claimant(QStringLiteral("share/info/y.info")).isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestApplyContext)

@@ -24,17 +24,27 @@ void TestScenarios::initTestCase()
 void TestScenarios::scenario_data()
 {
     QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("workers");
     const QDir folder(QStringLiteral(ZEL_TESTS_SOURCE_DIR "/scenarios"));
     const QStringList files = folder.entryList({ QStringLiteral("*.scenario") }, QDir::Files, QDir::Name);
     QVERIFY2(!files.isEmpty(), qPrintable(folder.path()));
-    for (const QString &file : files)
-        QTest::newRow(qPrintable(QFileInfo(file).completeBaseName())) << folder.filePath(file);
+    // A scenario with a "workers" line runs once per count, e.g. "x@4".
+    for (const QString &file : files) {
+        const QString name = QFileInfo(file).completeBaseName();
+        const QList<int> counts = ScenarioRunner::workerCounts(folder.filePath(file));
+        if (counts.isEmpty())
+            QTest::newRow(qPrintable(name)) << folder.filePath(file) << 0;
+        for (const int count : counts)
+            QTest::newRow(qPrintable(name + QLatin1Char('@') + QString::number(count)))
+                << folder.filePath(file) << count;
+    }
 }
 
 void TestScenarios::scenario()
 {
     QFETCH(QString, path);
-    ScenarioRunner runner(path);
+    QFETCH(int, workers);
+    ScenarioRunner runner(path, workers);
     if (!runner.run())
         QFAIL(qPrintable(QStringLiteral("\n") + runner.report()));
 }

@@ -46,6 +46,10 @@ private slots:
                                << "bin/a.dll";
         QTest::newRow("untidy") << "bin//sub/./a.dll" << false << "bin/sub/a.dll"
                                 << "bin/sub/a.dll";
+        QTest::newRow("trailing slash") << "lib/y.dll/" << false << "lib/y.dll"
+                                        << "lib/y.dll";
+        QTest::newRow("dot folder") << "lib/./y.dll" << false << "lib/y.dll"
+                                    << "lib/y.dll";
         QTest::newRow("dots in names") << "bin/..x/a..b" << false << "bin/..x/a..b"
                                        << "bin/..x/a..b";
         QTest::newRow("empty") << "" << false << ""

@@ -101,7 +101,7 @@ QString statusFile()
 // apply [limit=N] [stop-when=NAME:STATUS]
 bool actionApply(ScenarioRunner &runner, const Line &line)
 {
-    int limit = 0;
+    int limit = runner.workers();
     QString stopName;
     int stopStatus = -1;
     for (const QString &word : line.words.mid(1)) {

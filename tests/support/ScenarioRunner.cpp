@@ -303,9 +303,28 @@ QHash<QString, ScenarioRunner::Rule> &rules()
 
 } // namespace
 
-ScenarioRunner::ScenarioRunner(const QString &path)
+ScenarioRunner::ScenarioRunner(const QString &path, int workers)
     : m_path(path)
+    , m_workers(workers)
 {
+}
+
+QList<int> ScenarioRunner::workerCounts(const QString &path)
+{
+    QList<int> counts;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return counts;
+    for (const QString &text : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+        const QString line = text.trimmed();
+        if (line.startsWith(QLatin1Char('[')))
+            break;
+        if (!line.startsWith(QLatin1String("workers ")))
+            continue;
+        for (const QString &word : line.mid(8).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            counts.append(word.toInt());
+    }
+    return counts;
 }
 
 ScenarioRunner::~ScenarioRunner()
@@ -449,6 +468,11 @@ bool ScenarioRunner::parseLine(const QString &section, const Line &line)
     if (section.isEmpty() && keyword == QLatin1String("architecture") && line.words.size() == 2) {
         m_architecture = line.words.at(1);
         return true;
+    }
+    if (section.isEmpty() && keyword == QLatin1String("workers") && line.words.size() > 1) {
+        const QStringList counts = line.words.mid(1);
+        if (std::all_of(counts.cbegin(), counts.cend(), [](const QString &word) { return word.toInt() > 0; }))
+            return true;
     }
     if (section == QLatin1String("repository") || section.startsWith(QLatin1String("repository ")))
         return parseOffer(section == QLatin1String("repository") ? MainRepository : section.mid(11), line);
@@ -612,15 +636,42 @@ bool ScenarioRunner::buildArchive(Offer &offer)
     }
     for (auto &entry : entries)
         entry.time = offer.time;
+    // The tool writes only clean paths; an untidy one ("lib/./y.dll") is
+    // put into the archive as given afterwards.
+    QList<ZelManagerRepositoryBuilder::ArchiveEntry> clean = entries;
+    bool untidy = false;
+    for (auto &entry : clean) {
+        untidy |= entry.path != QDir::cleanPath(entry.path);
+        entry.path = QDir::cleanPath(entry.path);
+    }
     ZelManagerRepositoryBuilder builder;
     builder.setIndexUpdate(false);
-    if (!builder.buildPackage(manifest, entries, repositoryFolder(offer.repository))) {
+    if (!builder.buildPackage(manifest, clean, repositoryFolder(offer.repository))) {
         m_failures.append(QStringLiteral("%1: the archive of %2 %3 was not built: %4")
                               .arg(m_path, offer.name, offer.version, builder.errorText()));
         return false;
     }
     offer.md5sum = builder.md5sum();
-    return true;
+    return !untidy || rewriteArchive(builder, entries, offer);
+}
+
+bool ScenarioRunner::rewriteArchive(const ZelManagerRepositoryBuilder &builder,
+    const QList<ZelManagerRepositoryBuilder::ArchiveEntry> &entries, Offer &offer)
+{
+    QByteArray xml;
+    QString error;
+    ZelManagerRepositoryBuilder::ArchiveEntry control(QStringLiteral("package.xml"), QByteArray());
+    bool ok = ZelManagerRepositoryBuilder::readControlFile(builder.archivePath(), &xml, &error);
+    control.data = xml;
+    control.time = offer.time;
+    ok = ok
+        && ZelManagerRepositoryBuilder::writeArchive(builder.archivePath(),
+            QList<ZelManagerRepositoryBuilder::ArchiveEntry> { control } + entries, builder.compression(),
+            &offer.md5sum, &error);
+    if (!ok)
+        m_failures.append(QStringLiteral("%1: the archive of %2 %3 was not written: %4")
+                              .arg(m_path, offer.name, offer.version, error));
+    return ok;
 }
 
 bool ScenarioRunner::serveArchives()

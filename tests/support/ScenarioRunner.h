@@ -2,6 +2,7 @@
 #define SCENARIORUNNER_H
 
 #include "database/ZelManagerPackage.h"
+#include "tools/ZelManagerRepositoryBuilder.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -48,7 +49,9 @@ public:
     // A rule returns an empty text when it holds, else what was found.
     using Rule = std::function<QString(ScenarioRunner &runner, const Line &line)>;
 
-    explicit ScenarioRunner(const QString &path);
+    // workers: the room for workers that an "apply" without "limit=" gets;
+    // 0 keeps the run's own limit.
+    explicit ScenarioRunner(const QString &path, int workers = 0);
     ~ScenarioRunner();
 
     // The file's base name, which names the scenario.
@@ -57,6 +60,11 @@ public:
     bool run();
     QStringList failures() const { return m_failures; }
     QString report() const { return m_failures.join(QLatin1Char('\n')); }
+
+    // The counts of the file's "workers" line (each a run of the scenario),
+    // empty when it has none.
+    static QList<int> workerCounts(const QString &path);
+    int workers() const { return m_workers; }
 
     static void addAction(const QString &keyword, const Action &action);
     static void addRule(const QString &keyword, const Rule &rule);
@@ -130,6 +138,8 @@ private:
     QUrl repositoryUrl(const QString &repository) const;
     QString repositoryFolder(const QString &repository) const;
     bool buildArchive(Offer &offer);
+    bool rewriteArchive(const ZelManagerRepositoryBuilder &builder,
+        const QList<ZelManagerRepositoryBuilder::ArchiveEntry> &entries, Offer &offer);
     bool serveArchives();
     void writeInstalledFiles(const Installed &installed, PackageInfo &info);
     bool setUp();
@@ -139,6 +149,7 @@ private:
     void check();
 
     QString m_path;
+    int m_workers = 0;
     QStringList m_failures;
     QString m_architecture = QStringLiteral("win32");
     QStringList m_repositories; // names, in order of appearance
