@@ -1,4 +1,5 @@
 #include "database/ZelManagerDatabase.h"
+#include "engine/ZelManagerErrorSummary.h"
 #include "tests/support/TestApplyFixture.h"
 #include "tests/support/TestModalCloser.h"
 #include "ui/ZelManagerApplyPanel.h"
@@ -223,13 +224,12 @@ void TestApplyPanel::summaryGroupsByPackage()
         record(QStringLiteral("a"), 3, QStringLiteral("two")), record(QStringLiteral("b"), 1, QStringLiteral("hidden")),
         record(QStringLiteral("b"), 2, QStringLiteral("three")),
         record(QStringLiteral("a"), 9, QStringLiteral("four")) };
-    QCOMPARE(ZelManagerApplyPanel::errorSummary(errors),
+    QCOMPARE(ZelManagerErrorSummary::text(errors),
         QStringLiteral("Errors occurred during applying operations:\n"
                        "## Install package a:\n   one\n   two\n"
                        "\n## Remove package b:\n   three\n"
                        "\n##  package a:\n   four\n"));
-    QCOMPARE(
-        ZelManagerApplyPanel::errorSummary({ record(QStringLiteral("b"), 1, QStringLiteral("hidden")) }), QString());
+    QCOMPARE(ZelManagerErrorSummary::text({ record(QStringLiteral("b"), 1, QStringLiteral("hidden")) }), QString());
 }
 
 // While a repository update holds the batch, "&Apply" explains why it

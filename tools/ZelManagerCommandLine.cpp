@@ -1,5 +1,7 @@
 #include "tools/ZelManagerCommandLine.h"
 
+#include "engine/ZelManagerErrorSummary.h"
+
 #include "database/ZelManagerDatabase.h"
 #include "database/ZelManagerRepositoryUpdater.h"
 #include "engine/ZelManagerApplyRun.h"
@@ -585,7 +587,7 @@ int ZelManagerCommandLine::reportRun(const ZelManagerApplyPlan &plan, ZelManager
     for (const ZelManagerApplyPlan::Entry &entry : plan.entries())
         done += isDone(entry) ? 1 : 0;
     output(tr("%1 of %2 operations done.").arg(done).arg(plan.entries().size()));
-    const QString summary = ZelManagerRunProgress::errorSummary(run.errors());
+    const QString summary = ZelManagerErrorSummary::text(run.errors());
     if (!summary.isEmpty())
         message(summary);
     if (run.outcome() == ZelManagerApplyRun::Succeeded)

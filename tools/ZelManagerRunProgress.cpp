@@ -11,22 +11,6 @@ namespace {
 const int BarWidth = 20;
 const int MaxNameWidth = 28;
 
-QString kindName(int kind)
-{
-    switch (kind) {
-    case ZelManagerDatabase::ErrorRemove:
-        return QCoreApplication::translate("ZelManagerApplyPanel", "Remove");
-    case ZelManagerDatabase::ErrorInstall:
-        return QCoreApplication::translate("ZelManagerApplyPanel", "Install");
-    case ZelManagerDatabase::ErrorUpgrade:
-        return QCoreApplication::translate("ZelManagerApplyPanel", "Upgrade");
-    case ZelManagerDatabase::ErrorReinstall:
-        return QCoreApplication::translate("ZelManagerApplyPanel", "Reinstall");
-    default:
-        return QString();
-    }
-}
-
 } // namespace
 
 ZelManagerRunProgress::ZelManagerRunProgress(
@@ -184,30 +168,4 @@ void ZelManagerRunProgress::printChanges()
         row.printed = row.text;
         std::fprintf(m_out, "%s: %s\n", qPrintable(row.name), qPrintable(row.text));
     }
-}
-
-QString ZelManagerRunProgress::errorSummary(const QList<ZelManagerDatabase::ErrorRecord> &errors)
-{
-    QStringList order;
-    QHash<QString, QList<ZelManagerDatabase::ErrorRecord>> byPackage;
-    for (const ZelManagerDatabase::ErrorRecord &record : errors) {
-        if (record.kind == 1)
-            continue;
-        if (!byPackage.contains(record.package))
-            order.append(record.package);
-        byPackage[record.package].append(record);
-    }
-    if (order.isEmpty())
-        return QString();
-    QString text = QCoreApplication::translate("ZelManagerApplyPanel", "Errors occurred during applying operations:");
-    for (const QString &package : qAsConst(order)) {
-        const QList<ZelManagerDatabase::ErrorRecord> records = byPackage.value(package);
-        text += QStringLiteral("\n## ")
-            + QCoreApplication::translate("ZelManagerApplyPanel", "%1 package %2")
-                  .arg(kindName(records.first().kind), package)
-            + QStringLiteral(":\n");
-        for (const ZelManagerDatabase::ErrorRecord &record : records)
-            text += QStringLiteral("   ") + record.description + QLatin1Char('\n');
-    }
-    return text;
 }

@@ -35,11 +35,6 @@ public:
     // (Finished, Removed or Error); a package without one is shown as not done.
     void finish(const QHash<QString, int> &endStatus);
 
-    // The summary of a run's errors: the error kinds named "Remove",
-    // "Install", "Upgrade", "Reinstall"; one "## " header per package (in
-    // the order of their first error) with its messages below, indented by
-    // three blanks. Records of kind 1 are left out. Empty without errors.
-    static QString errorSummary(const QList<ZelManagerDatabase::ErrorRecord> &errors);
     // "[#####-----]" of width characters for a percentage.
     static QString bar(int percent, int width);
 

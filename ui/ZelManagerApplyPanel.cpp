@@ -1,5 +1,7 @@
 #include "ui/ZelManagerApplyPanel.h"
 
+#include "engine/ZelManagerErrorSummary.h"
+
 #include "engine/ZelManagerApplyRun.h"
 #include "settings/ZelManagerSettings.h"
 #include "ui/ZelManagerApplyDelegate.h"
@@ -47,41 +49,6 @@ QList<QAction *> ZelManagerApplyPanel::panelActions() const
     return { ui->workAction };
 }
 
-QString ZelManagerApplyPanel::kindName(int kind)
-{
-    switch (kind) {
-    case ZelManagerDatabase::ErrorRemove:
-        return tr("Remove");
-    case ZelManagerDatabase::ErrorInstall:
-        return tr("Install");
-    case ZelManagerDatabase::ErrorUpgrade:
-        return tr("Upgrade");
-    case ZelManagerDatabase::ErrorReinstall:
-        return tr("Reinstall");
-    default:
-        return QString();
-    }
-}
-
-QString ZelManagerApplyPanel::errorSummary(const QList<ZelManagerDatabase::ErrorRecord> &errors)
-{
-    QString text = tr("Errors occurred during applying operations:");
-    QString previous;
-    bool any = false;
-    for (const ZelManagerDatabase::ErrorRecord &error : errors) {
-        if (error.kind == 1)
-            continue;
-        if (!any || error.package != previous) {
-            text += QLatin1Char('\n') + QStringLiteral("## ")
-                + tr("%1 package %2").arg(kindName(error.kind), error.package) + QStringLiteral(":\n");
-        }
-        text += QStringLiteral("   ") + error.description + QLatin1Char('\n');
-        previous = error.package;
-        any = true;
-    }
-    return any ? text : QString();
-}
-
 void ZelManagerApplyPanel::applyOperations()
 {
     if (m_run)
@@ -121,7 +88,7 @@ void ZelManagerApplyPanel::onRunFinished()
 
 void ZelManagerApplyPanel::showErrors(const QList<ZelManagerDatabase::ErrorRecord> &errors)
 {
-    const QString text = errorSummary(errors);
+    const QString text = ZelManagerErrorSummary::text(errors);
     if (text.isEmpty())
         return;
     QMessageBox box(QMessageBox::Critical, tr("Apply Operations Error"), text, QMessageBox::Ok, this);

@@ -41,12 +41,6 @@ public:
     // The line above the list: packages done of all, bytes downloaded.
     QString progressText() const;
 
-    // The text of the summary box for a run's errors (records of kind 1 left
-    // out); empty when no record counts.
-    static QString errorSummary(const QList<ZelManagerDatabase::ErrorRecord> &errors);
-    // "Remove", "Install", "Upgrade", "Reinstall"; empty for other kinds.
-    static QString kindName(int kind);
-
 signals:
     void finished();
     void stateChanged(bool running);

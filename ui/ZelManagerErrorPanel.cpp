@@ -1,7 +1,7 @@
 #include "ui/ZelManagerErrorPanel.h"
 
 #include "database/ZelManagerDatabase.h"
-#include "ui/ZelManagerApplyPanel.h"
+#include "engine/ZelManagerErrorSummary.h"
 
 #include "ui_ZelManagerErrorPanel.h"
 
@@ -49,7 +49,7 @@ void ZelManagerErrorPanel::reload()
     const QList<qint64> ids = m_database->errorIds();
     for (const qint64 id : ids) {
         const ZelManagerDatabase::ErrorRecord error = m_database->error(id);
-        QString kind = ZelManagerApplyPanel::kindName(error.kind);
+        QString kind = ZelManagerErrorSummary::kindName(error.kind);
         if (kind.isEmpty())
             kind = tr("Other (%1)").arg(error.kind);
         // ISO text sorts in time order.
