@@ -182,7 +182,7 @@ int main(int argc, char **argv)
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < looks; ++i)
-        HostProcessRelease(target).isHeld(target + QStringLiteral("/bin/x.dll"));
+        HostProcessRelease::holders(target + QStringLiteral("/bin/x.dll"));
     const int processes = QDir(QStringLiteral("/proc")).entryList({ QStringLiteral("[0-9]*") }, QDir::Dirs).size();
     std::printf("one look at the running processes (%d on the machine): %.1f ms\n", processes,
         timer.nsecsElapsed() / 1e6 / looks);

@@ -126,20 +126,17 @@ void ZelManagerPackageRemover::run()
     m_release = nullptr;
 }
 
-// A library or program that a running process holds would be deleted from
-// under it on this host (and cannot be deleted at all on Windows): its
-// holders are ended first, and once more when the deletion fails.
+// Running programs are ended only for a library or program whose deletion
+// failed (on Windows a loaded module cannot be deleted); a program that can
+// go on running from a deleted file is left alone.
 bool ZelManagerPackageRemover::removeFile(const QString &target)
 {
-    const bool mayBeHeld = HostProcessRelease::mayBeHeld(target);
-    if (mayBeHeld && m_release->isHeld(target))
-        m_release->release(target);
     if (removeOnce(target))
         return true;
     const QFileInfo info(target);
     if (!info.exists() && !info.isSymLink())
         return true; // nothing to delete
-    return mayBeHeld && m_release->release(target) > 0 && removeOnce(target);
+    return HostProcessRelease::mayBeHeld(target) && m_release->release(target) > 0 && removeOnce(target);
 }
 
 bool ZelManagerPackageRemover::removeOnce(const QString &target)

@@ -63,20 +63,11 @@ bool HostProcessRelease::mayBeHeld(const QString &file)
     return suffixes.contains(QFileInfo(file).suffix().toLower());
 }
 
-bool HostProcessRelease::isHeld(const QString &file)
-{
-    if (!m_scanned) {
-        m_scanned = true;
-        for (const Process &process : candidates())
-            m_held.unite(filesOf(process.pid, m_root));
-    }
-    return !m_held.isEmpty() && m_held.contains(resolved(file));
-}
-
 int HostProcessRelease::release(const QString &file)
 {
     const QString path = resolved(file);
-    m_held.remove(path);
+    if (!path.startsWith(m_root + QLatin1Char('/')))
+        return 0; // only files of the installation are ever released
     int ended = 0;
     for (const Process &process : candidates()) {
         if (filesOf(process.pid, QFileInfo(path).path()).contains(path) && end(process))

@@ -6,9 +6,10 @@
 #include <QString>
 
 // Frees files that running programs hold, so that a package's libraries and
-// programs can be removed. On Windows a loaded module cannot be deleted; on
-// this host the deletion would succeed while the program keeps running from
-// the removed file, so the remover asks here first.
+// programs can be removed. On Windows a loaded module cannot be deleted, so
+// the remover comes here when a deletion failed; on this host a deletion
+// succeeds while the program keeps running from the removed file, and no
+// program is ended for it.
 //
 // A holder is a process of the same user whose executable or mapped files
 // include the file. This process and its ancestors are never holders, so a
@@ -17,23 +18,20 @@
 // kills it (SIGKILL); a process id that has meanwhile been reused by another
 // program is left alone.
 //
-// One object serves one removal: the first isHeld() takes one look at the
-// running processes and keeps the held files below the root, so that a
-// package of thousands of libraries costs one scan. Any thread.
+// One object serves one removal and releases only files below its root.
+// Any thread.
 class HostProcessRelease
 {
 public:
     enum { GraceMilliseconds = 3000 };
 
-    // Watches files below root (an absolute folder).
+    // Releases files below root (an absolute folder) only.
     explicit HostProcessRelease(const QString &root);
 
     // Whether a file of this kind ("so", "dll", "exe", "pyd", "sep", in any
     // case) can be held by a running program.
     static bool mayBeHeld(const QString &file);
 
-    // Whether a process held the file when the processes were looked at.
-    bool isHeld(const QString &file);
     // Ends the processes that hold the file now; the number ended.
     int release(const QString &file);
 
@@ -56,8 +54,6 @@ private:
     static quint64 startTimeOf(qint64 pid, qint64 *parent = nullptr, char *state = nullptr);
 
     QString m_root;
-    bool m_scanned = false;
-    QSet<QString> m_held;
 };
 
 #endif // HOSTPROCESSRELEASE_H

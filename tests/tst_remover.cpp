@@ -192,7 +192,8 @@ private slots:
     void limitIsKeptAndNeverStalls();
     void cancelStopsTheRun();
     void destroyingABusyManagerWaits();
-    void heldProgramsAreReleased();
+    void heldProgramsKeepRunning();
+    void releaseEndsHoldersInsideOnly();
     void scriptsAroundTriggersAndDeletion();
     void removerBeforeAnUpgradeKeepsTheRequest();
 };
@@ -432,8 +433,10 @@ void TestRemover::destroyingABusyManagerWaits()
 }
 
 // A program started from the install folder, one that ignores SIGTERM, and
-// one that maps a library from it: all are ended and the files deleted.
-void TestRemover::heldProgramsAreReleased()
+// one that maps a library from it keep running while the files are deleted:
+// a deletion succeeds under a running program here, and nothing is ended
+// for it.
+void TestRemover::heldProgramsKeepRunning()
 {
     QString zlib;
     for (const char *candidate : { "/usr/lib/x86_64-linux-gnu/libz.so.1", "/lib/x86_64-linux-gnu/libz.so.1" }) {
@@ -472,12 +475,41 @@ void TestRemover::heldProgramsAreReleased()
     RemoveRun run;
     QVERIFY(run.exec() && run.ok);
     QVERIFY(!exists(QStringLiteral("bin")));
-    for (QProcess *process : { &helper, &stubborn, &mapper })
-        QVERIFY(process->state() == QProcess::NotRunning || process->waitForFinished(5000));
-    QCOMPARE(helper.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(stubborn.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(stubborn.exitCode(), int(SIGKILL));
     QVERIFY(!isInstalled(QStringLiteral("held")));
+    for (QProcess *process : { &helper, &stubborn, &mapper }) {
+        QCOMPARE(process->state(), QProcess::Running);
+        process->kill();
+        process->waitForFinished(5000);
+    }
+}
+
+// Releasing a file (the remover's answer to a deletion that failed) ends its
+// holders, a stubborn one by force; a file outside the installation is never
+// released.
+void TestRemover::releaseEndsHoldersInsideOnly()
+{
+    QVERIFY(QDir().mkpath(file(QStringLiteral("bin"))));
+    const QString inside = file(QStringLiteral("bin/stubborn.exe"));
+    const QString outside = m_fixture->sandbox().path() + QStringLiteral("/outside.exe");
+    for (const QString &program : { inside, outside }) {
+        QVERIFY(QFile::copy(QStringLiteral("/usr/bin/dash"), program));
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner);
+    }
+    const QStringList stubbornScript { "-c", "trap '' TERM; while :; do sleep 0.1; done" };
+    QProcess stubborn, other;
+    stubborn.start(inside, stubbornScript);
+    other.start(outside, stubbornScript);
+    QVERIFY(stubborn.waitForStarted() && other.waitForStarted());
+    QTRY_COMPARE(HostProcessRelease::holders(outside), QList<qint64> { other.processId() });
+
+    HostProcessRelease release(target());
+    QCOMPARE(release.release(outside), 0);
+    QCOMPARE(other.state(), QProcess::Running);
+    QCOMPARE(release.release(inside), 1);
+    QVERIFY(stubborn.state() == QProcess::NotRunning || stubborn.waitForFinished(5000));
+    QCOMPARE(stubborn.exitCode(), int(SIGKILL));
+    other.kill();
+    other.waitForFinished(5000);
 }
 
 // prerm sees the files and the shortcut; the trigger removes the shortcut
