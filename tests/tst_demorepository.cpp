@@ -180,7 +180,7 @@ void TestDemoRepository::everyPackageInstallsIntegratesAndGoes()
     QVERIFY(readText(fixture.file(QStringLiteral("lib/fennel/tests/prefix.txt"))).contains(prefix));
 
     // What the maintainer scripts did.
-    QVERIFY(QFileInfo::exists(fixture.file(QStringLiteral("lib/vcc/specs"))));
+    QVERIFY(QFileInfo::exists(fixture.file(QStringLiteral("lib/vcc/options"))));
     QVERIFY(QFileInfo::exists(fixture.file(QStringLiteral("etc/crate/crate.conf"))));
     QVERIFY(!QFileInfo::exists(fixture.file(QStringLiteral("etc/crate/crate.conf.sample"))));
     QVERIFY(readText(fixture.file(QStringLiteral("lib/fennel/site.cfg")))
