@@ -1,9 +1,12 @@
 #include "app/ZelManagerLauncher.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QProcess>
+#include <QTranslator>
 
 ZelManagerLauncher::Switches ZelManagerLauncher::parseSwitches(const QStringList &arguments)
 {
@@ -79,4 +82,17 @@ QStringList ZelManagerLauncher::libraryPaths(const QString &folder)
     if (!paths.contains(qtPlugins))
         paths << qtPlugins;
     return paths;
+}
+
+void ZelManagerLauncher::installTranslations(const QString &folder)
+{
+    const QString locale = QLocale::system().name();
+    for (const QString &file :
+        { folder + QStringLiteral("/translations/zelmanager_") + locale, folder + QStringLiteral("/qt_") + locale }) {
+        auto *translator = new QTranslator(QCoreApplication::instance());
+        if (translator->load(file + QStringLiteral(".qm")))
+            QCoreApplication::installTranslator(translator);
+        else
+            delete translator;
+    }
 }

@@ -37,6 +37,11 @@ public:
     // keeps its plug-ins (the platform plug-ins among them) in its own folder
     // rather than beside the program, so that folder follows.
     static QStringList libraryPaths(const QString &folder);
+
+    // Installs the program's translations ("translations/zelmanager_<locale>.qm")
+    // and the toolkit's ("qt_<locale>.qm") from the program's folder, for the
+    // system locale; missing ones are skipped.
+    static void installTranslations(const QString &folder);
 };
 
 #endif // ZELMANAGERLAUNCHER_H

@@ -15,23 +15,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 
 namespace {
-
-void loadTranslation(QApplication &app, const QString &file)
-{
-    auto *translator = new QTranslator;
-    if (translator->load(file))
-        app.installTranslator(translator);
-    else
-        delete translator;
-}
 
 // ZELMANAGER_STARTUP_REPORT names a file that receives what the second stage
 // set up once the main window shows; the program then quits. Used to check a
@@ -158,9 +147,7 @@ int runSecondStage(int argc, char **argv, bool noLibsPath)
     if (!noLibsPath)
         QCoreApplication::setLibraryPaths(ZelManagerLauncher::libraryPaths(folder));
 
-    const QString locale = QLocale::system().name();
-    loadTranslation(app, folder + QStringLiteral("/translations/zelmanager_") + locale + QStringLiteral(".qm"));
-    loadTranslation(app, folder + QStringLiteral("/qt_") + locale + QStringLiteral(".qm"));
+    ZelManagerLauncher::installTranslations(folder);
     MResourceManager::initialize();
 
     const QString report = QString::fromLocal8Bit(qgetenv("ZELMANAGER_STARTUP_REPORT"));

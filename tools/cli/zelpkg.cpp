@@ -2,15 +2,14 @@
 // same settings, installation, databases, cache and lock as the window.
 
 #include "app/MLibraryInfo.h"
+#include "app/ZelManagerLauncher.h"
 #include "database/ZelManagerPackage.h"
 #include "tools/ZelManagerCommandLine.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QLocale>
 #include <QSocketNotifier>
 #include <QStringList>
-#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
@@ -139,18 +138,6 @@ void watchSignals(ZelManagerCommandLine &commandLine)
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-void loadTranslations(QCoreApplication &app)
-{
-    const QString folder = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
-    const QString locale = QLocale::system().name();
-    for (const QString &file :
-        { folder + QStringLiteral("/translations/zelmanager_") + locale, folder + QStringLiteral("/qt_") + locale }) {
-        auto *translator = new QTranslator(&app);
-        if (translator->load(file + QStringLiteral(".qm")))
-            app.installTranslator(translator);
-    }
-}
-
 int execute(ZelManagerCommandLine &commandLine, const Command &command, const QStringList &arguments,
     const ZelManagerCommandLine::Options &options, bool all)
 {
@@ -249,7 +236,7 @@ int runCommand(const Command &command, QStringList words)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    loadTranslations(app);
+    ZelManagerLauncher::installTranslations(QFileInfo(QCoreApplication::applicationFilePath()).absolutePath());
     QStringList words = app.arguments().mid(1);
     const QString first = words.isEmpty() ? QString() : words.takeFirst();
     if (first == QLatin1String("--version")) {
