@@ -54,7 +54,14 @@ public:
     }
 
     bool isValid() const { return m_valid; }
-    TestHttpServer &server() { return m_server; }
+    // Makes the server misbehave on the archive of a package of version 1.0.
+    bool setArchiveBehaviour(
+        const QString &package, TestHttpServer::Behaviour behaviour, qint64 value = 0, int intervalMs = 0)
+    {
+        const QString archive
+            = ZelManagerRepositoryBuilder::archiveFileName(package, QStringLiteral("1.0"), QStringLiteral("win32"));
+        return m_server.setBehaviour(QStringLiteral("/repo/") + archive, behaviour, value, intervalMs);
+    }
     QUrl repository() const { return QUrl(m_server.url().toString() + QStringLiteral("/repo")); }
     QString repositoryFolder() const { return m_served.path() + QStringLiteral("/repo"); }
     QString target() const { return m_sandbox.installPath() + QStringLiteral("/win32"); }
@@ -258,10 +265,7 @@ void TestZelPkg::missingArchiveFailsUnderItsPackage()
     Installation installation;
     QVERIFY(installation.isValid());
     QCOMPARE(Installation::run({ QStringLiteral("update") }).code, 0);
-    QVERIFY(installation.server().setBehaviour(QStringLiteral("/repo/")
-            + ZelManagerRepositoryBuilder::archiveFileName(
-                QStringLiteral("liba"), QStringLiteral("1.0"), QStringLiteral("win32")),
-        TestHttpServer::NotFound));
+    QVERIFY(installation.setArchiveBehaviour(QStringLiteral("liba"), TestHttpServer::NotFound));
 
     const Result result
         = Installation::run({ QStringLiteral("install"), QStringLiteral("tool"), QStringLiteral("--yes") });
@@ -371,10 +375,7 @@ void TestZelPkg::interruptStopsRun()
     Installation installation;
     QVERIFY(installation.isValid());
     QCOMPARE(Installation::run({ QStringLiteral("update") }).code, 0);
-    QVERIFY(installation.server().setBehaviour(QStringLiteral("/repo/")
-            + ZelManagerRepositoryBuilder::archiveFileName(
-                QStringLiteral("liba"), QStringLiteral("1.0"), QStringLiteral("win32")),
-        TestHttpServer::Trickle, 64, 200));
+    QVERIFY(installation.setArchiveBehaviour(QStringLiteral("liba"), TestHttpServer::Trickle, 64, 200));
 
     QProcess process;
     Installation::startProgram(process, { QStringLiteral("install"), QStringLiteral("liba"), QStringLiteral("--yes") });
