@@ -16,6 +16,7 @@
 #include "ui/ZelManagerPackageModel.h"
 #include "ui/ZelManagerPackagesPanel.h"
 #include "ui/ZelManagerPreferencePanel.h"
+#include "ui/ZelManagerToolsPanel.h"
 #include "ui/ZelManagerUpdatePanel.h"
 
 #include <QAction>
@@ -79,13 +80,13 @@ void ZelManager::createPages()
     aboutPanel = new ZelManagerAboutPanel(contentStackedWidget);
     applyPanel = new ZelManagerApplyPanel(contentStackedWidget);
     errorPanel = new ZelManagerErrorPanel(contentStackedWidget);
+    toolsPanel = new ZelManagerToolsPanel(contentStackedWidget);
     preferenceScrollArea = new QScrollArea(contentStackedWidget);
     preferenceScrollArea->setWidgetResizable(true);
     preferenceScrollArea->setWidget(new ZelManagerPreferencePanel(preferenceScrollArea));
     packageInfoPanel = new ZelManagerPackageInfoPanel(this);
+    toolsPanel->setApplyPanel(applyPanel);
     packagesPanel->setInformationPanel(packageInfoPanel);
-    // Pages this build does not have keep their buttons out of reach.
-    categoryPanel->setPageAvailable(ZelManagerCategoryPanel::ToolsPage, false);
 }
 
 // Stack order: about, apply, tools, error, update, packages, preferences.
@@ -93,6 +94,7 @@ void ZelManager::addPagesToStack()
 {
     contentStackedWidget->addWidget(aboutPanel);
     contentStackedWidget->addWidget(applyPanel);
+    contentStackedWidget->addWidget(toolsPanel);
     contentStackedWidget->addWidget(errorPanel);
     contentStackedWidget->addWidget(updatePanel);
     contentStackedWidget->addWidget(packagesPanel);
@@ -109,6 +111,9 @@ void ZelManager::connectPages()
     connect(categoryPanel, &ZelManagerCategoryPanel::showAboutRequest, this, &ZelManager::onShowAboutPanelRequest);
     connect(categoryPanel, &ZelManagerCategoryPanel::showApplyRequest, this, &ZelManager::onShowApplyPanelRequest);
     connect(categoryPanel, &ZelManagerCategoryPanel::showErrorRequest, this, &ZelManager::onShowErrorPanelRequest);
+    connect(categoryPanel, &ZelManagerCategoryPanel::showToolsRequest, this, &ZelManager::onShowToolsPanelRequest);
+    connect(toolsPanel, &ZelManagerToolsPanel::showToolsRequest, this, &ZelManager::onShowToolsPanelRequest);
+    connect(toolsPanel, &ZelManagerToolsPanel::showApplyRequest, this, &ZelManager::onToolsApplyPanelRequest);
     connect(updatePanel, &ZelManagerUpdatePanel::showApplyRequest, this, &ZelManager::onUpdateApplyPanelRequest);
     connect(categoryPanel, &ZelManagerCategoryPanel::showUpdateRequest, this, &ZelManager::onShowUpdatePanelRequest);
     connect(categoryPanel, &ZelManagerCategoryPanel::showPreferenceRequest, this,
@@ -181,10 +186,18 @@ void ZelManager::onApplyPanelFinished()
 {
     const int target = applyReturnTarget;
     applyReturnTarget = 0;
-    if (target == 2)
+    if (target == 1)
+        openPage(toolsPanel, true);
+    else if (target == 2)
         openPage(updatePanel, true);
     else
         on_homeButton_clicked();
+}
+
+void ZelManager::onToolsApplyPanelRequest()
+{
+    applyReturnTarget = 1;
+    openApplyPanel();
 }
 
 void ZelManager::onUpdateApplyPanelRequest()
@@ -217,6 +230,11 @@ void ZelManager::onShowApplyPanelRequest(bool on)
 void ZelManager::onShowErrorPanelRequest(bool on)
 {
     openPage(errorPanel, on);
+}
+
+void ZelManager::onShowToolsPanelRequest(bool on)
+{
+    openPage(toolsPanel, on);
 }
 
 void ZelManager::onShowUpdatePanelRequest(bool on)

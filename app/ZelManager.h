@@ -17,6 +17,7 @@ class ZelManagerPackageInfoPanel;
 class ZelManagerPackageModel;
 class ZelManagerPackagesPanel;
 class ZelManagerPreferencePanel;
+class ZelManagerToolsPanel;
 class ZelManagerUpdatePanel;
 
 // The program's only top-level window: the category column, the content
@@ -41,11 +42,13 @@ public:
 
 public slots:
     void onApplyPanelFinished();
+    void onToolsApplyPanelRequest();
     void onUpdateApplyPanelRequest();
     void onPackageInfoReturnRequest();
     void onShowAboutPanelRequest(bool on);
     void onShowApplyPanelRequest(bool on);
     void onShowErrorPanelRequest(bool on);
+    void onShowToolsPanelRequest(bool on);
     void onShowUpdatePanelRequest(bool on);
     void onShowPackageInfoPanelRequest();
     void onShowPreferencePanelRequest(bool on);
@@ -83,6 +86,7 @@ private:
     ZelManagerErrorPanel *errorPanel = nullptr;
     ZelManagerAboutPanel *aboutPanel = nullptr;
     ZelManagerApplyPanel *applyPanel = nullptr;
+    ZelManagerToolsPanel *toolsPanel = nullptr;
     ZelManagerUpdatePanel *updatePanel = nullptr;
     ZelManagerCategoryPanel *categoryPanel = nullptr;
     ZelManagerPackagesPanel *packagesPanel = nullptr;

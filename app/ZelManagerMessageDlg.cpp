@@ -91,6 +91,11 @@ int ZelManagerMessageDlg::fittingWidth() const
     return std::min(width, MaximumWidth);
 }
 
+void ZelManagerMessageDlg::addWidget(QWidget *widget)
+{
+    textLayout->insertWidget(textLayout->indexOf(messageLabel) + 1, widget);
+}
+
 int ZelManagerMessageDlg::exec()
 {
     setFixedWidth(fittingWidth());

@@ -31,6 +31,8 @@ public:
     QString detailText() const;
     // QMessageBox::StandardButton flags: Ok, Retry, Close, Cancel, Apply.
     void setButtons(int buttons);
+    // Puts a widget (a check box, say) below the message; the dialog takes it.
+    void addWidget(QWidget *widget);
 
     // Fits the width to the texts (at most 640 pixels), then runs modally and
     // returns the flag of the button that ended the dialog.

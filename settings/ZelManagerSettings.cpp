@@ -292,11 +292,15 @@ void ZelManagerSettings::readFixConfiguration()
 
 void ZelManagerSettings::writeFixConfiguration() const
 {
-    const QString target = shortPathName(targetPath());
-    QFile file(target + QStringLiteral("/etc/zelfixrc"));
+    QFile file(shortPathName(targetPath()) + QStringLiteral("/etc/zelfixrc"));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
-    QString text = SettingsHeader + QStringLiteral("\nprefix=") + target + QLatin1Char('\n');
+    file.write(fixConfigurationText());
+}
+
+QByteArray ZelManagerSettings::fixConfigurationText() const
+{
+    QString text = SettingsHeader + QStringLiteral("\nprefix=") + shortPathName(targetPath()) + QLatin1Char('\n');
     const QPair<QString, const QSet<QString> *> sections[] = {
         { FilesHeader, &m_excludedFiles },
         { FoldersHeader, &m_excludedFolders },
@@ -308,7 +312,7 @@ void ZelManagerSettings::writeFixConfiguration() const
         for (const QString &entry : sorted(*section.second))
             text += QString::number(position++) + QLatin1Char('=') + entry + QLatin1Char('\n');
     }
-    file.write(text.toUtf8());
+    return text.toUtf8();
 }
 
 QString ZelManagerSettings::iconTheme()

@@ -59,6 +59,8 @@ public:
     // The fix-up configuration of the current target.
     void readFixConfiguration();
     void writeFixConfiguration() const;
+    // The content of that file for the current sets (a green package carries it).
+    QByteArray fixConfigurationText() const;
 
     static QStringList defaultExcludedSuffixes();
     static QStringList defaultExcludedFolders();
