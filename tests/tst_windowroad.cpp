@@ -9,9 +9,11 @@
 #include "ui/ZelManagerUpdatePanel.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListView>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QToolButton>
@@ -41,6 +43,7 @@ private slots:
 
     void firstStartMarkApplyAndFail();
     void updateAllAppliesAndReturnsToTheUpdatePage();
+    void importFromTheToolsPageReturnsThere();
 
 private:
     template <typename T> T *child(const char *name) const { return m_window->findChild<T *>(QLatin1String(name)); }
@@ -191,6 +194,37 @@ void TestWindowRoad::updateAllAppliesAndReturnsToTheUpdatePage()
     QCOMPARE(closer.count(), 0);
     QCOMPARE(TestSandbox::readFile(m_fixture->file(QStringLiteral("lib/lib.dll"))), QStringLiteral("two"));
     QCOMPARE(m_fixture->database()->package(QStringLiteral("lib")).installedVersion(), QStringLiteral("2.0"));
+}
+
+// A package selection imported on the tools page: the window shows the run
+// on the apply page and comes back to the tools page.
+void TestWindowRoad::importFromTheToolsPageReturnsThere()
+{
+    QVERIFY(m_fixture->addPackage(TestApplyFixture::manifest(QStringLiteral("lib"), QStringLiteral("1.0")),
+        { Entry(QStringLiteral("lib/lib.dll"), "one") }));
+    QVERIFY(m_fixture->updateIndex());
+    const QString selection = m_fixture->sandbox().path() + QStringLiteral("/selection.xml");
+    QVERIFY(TestSandbox::writeFile(selection, "<packages><package>lib</package></packages>"));
+
+    m_window = new ZelManager;
+    m_window->resize(1400, 700);
+    m_window->show();
+    QTest::mouseClick(child<QToolButton>("toolsButton"), Qt::LeftButton);
+    QCOMPARE(title(), QStringLiteral("Tools"));
+    TestModalCloser closer([&](QWidget *modal) {
+        if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+            files->selectFile(selection);
+            static_cast<QDialog *>(files)->accept();
+        } else if (modal->inherits("ZelManagerMessageDlg")) {
+            modal->findChild<QPushButton *>(QStringLiteral("applyButton"))->click();
+        }
+    });
+    QTest::mouseClick(child<QPushButton>("importPackageListButton"), Qt::LeftButton);
+    QCOMPARE(closer.titles(), QStringList({ "Open Package Selection", "Restore package selection" }));
+    QCOMPARE(title(), QStringLiteral("Apply"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<ZelManagerApplyPanel *>()->isRunning(), RoadTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Tools"), RoadTimeoutMs);
+    QCOMPARE(TestSandbox::readFile(m_fixture->file(QStringLiteral("lib/lib.dll"))), QStringLiteral("one"));
 }
 
 QTEST_MAIN(TestWindowRoad)
