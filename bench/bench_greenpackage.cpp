@@ -125,10 +125,10 @@ int main(int argc, char **argv)
     const qint64 bsdtarMs = timer.elapsed();
 
     const double megabytes = double(FileCount) * FileSize / 1048576.0;
-    std::printf("data: %d files, %.0f MB\n", FileCount, megabytes);
-    std::printf("green package: %lld ms (%.1f MB/s), archive %.1f MB\n", static_cast<long long>(greenMs),
+    std::printf("data: %d files, %.0f MiB\n", FileCount, megabytes);
+    std::printf("green package: %lld ms (%.1f MiB/s), archive %.1f MiB\n", static_cast<long long>(greenMs),
         megabytes / (greenMs / 1000.0), QFileInfo(green).size() / 1048576.0);
-    std::printf("bsdtar -a -cf x.zip: %lld ms (%.1f MB/s), archive %.1f MB\n", static_cast<long long>(bsdtarMs),
+    std::printf("bsdtar -a -cf x.zip: %lld ms (%.1f MiB/s), archive %.1f MiB\n", static_cast<long long>(bsdtarMs),
         megabytes / (bsdtarMs / 1000.0), QFileInfo(plain).size() / 1048576.0);
     std::printf("ratio: %.2f (goal: at most 1.30)\n", double(greenMs) / double(bsdtarMs));
     return 0;
