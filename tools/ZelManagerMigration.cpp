@@ -149,13 +149,6 @@ QString ZelManagerMigration::refusal(Mode mode) const
         && !QDir(m_newInstallPath).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
         return tr("The folder %1 already holds files. Choose an empty or a new folder to migrate the installation to.")
             .arg(QDir::toNativeSeparators(m_newInstallPath));
-    // The relocation rewrites paths in place: it can shorten them, not
-    // lengthen them.
-    const int oldLength = shortPathName(oldTarget()).toUtf8().size();
-    if (newTarget().toUtf8().size() > oldLength)
-        return tr("The paths inside the installed files can only be relocated to a folder no longer than the "
-                  "current one: the new installation folder may have at most %1 characters.")
-            .arg(oldLength - m_architecture.size() - 1);
     return QString();
 }
 
