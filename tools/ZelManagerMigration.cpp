@@ -417,7 +417,8 @@ void ZelManagerMigration::removeFiles()
         // Only a file whose copy is in place goes. A running program is
         // ended only for a file it keeps from being deleted.
         bool removed = false;
-        if (QFileInfo(copy).isSymLink() || QFileInfo::exists(copy)) {
+        const QFileInfo copyInfo(copy);
+        if (copyInfo.exists() || copyInfo.isSymLink()) {
             removed = QFile::remove(file) || !(QFileInfo::exists(file) || QFileInfo(file).isSymLink());
             if (!removed)
                 removed = HostProcessRelease::mayBeHeld(file) && release.release(file) > 0 && QFile::remove(file);
