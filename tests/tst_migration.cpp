@@ -315,14 +315,15 @@ void TestMigration::failedCopyLeavesTheOldInstallation()
         QVERIFY(TestSandbox::writeFile(oldPath() + QStringLiteral("/data/f%1.txt").arg(i), "data"));
     QLocalServer server;
     QVERIFY(server.listen(oldPath() + QStringLiteral("/data/m-socket")));
-    ZelManagerMigration migration(newPath());
+    // Into a folder whose parent does not exist yet either.
+    ZelManagerMigration migration(sandbox() + QStringLiteral("/deep/n"));
     bool asked = false;
     migration.setRemovalConfirmation([&asked] { return asked = true; });
     QVERIFY(!migration.run(ZelManagerMigration::Migrate));
     QCOMPARE(migration.errorText(), QStringLiteral("Failed to copy installed files into new folder!"));
     QVERIFY2(migration.errorDetails().contains(QStringLiteral("m-socket")), qPrintable(migration.errorDetails()));
     QVERIFY(!asked);
-    QVERIFY(!QFileInfo::exists(newPath()));
+    QVERIFY(!QFileInfo::exists(sandbox() + QStringLiteral("/deep")));
     QCOMPARE(ZelManagerSettings::instance()->installPath(), oldPath());
     QVERIFY(isInstalled());
     QCOMPARE(variable(QStringLiteral("APP_HOME")).toString(), oldTarget() + QStringLiteral("/bin"));

@@ -163,14 +163,21 @@ bool ZelManagerMigration::run(Mode mode)
     }
     // The new folder is locked before anything happens there: another
     // program that holds it refuses the move.
-    m_createdRoot = !QFileInfo::exists(m_newInstallPath);
+    // What the move makes of the new folder's path goes again if it fails.
+    for (QString folder = m_newInstallPath; !folder.isEmpty() && !QFileInfo::exists(folder);
+         folder = QFileInfo(folder).path()) {
+        m_createdRoots.append(folder);
+        if (QFileInfo(folder).path() == folder)
+            break;
+    }
     const bool hadDatabaseFolder = QFileInfo::exists(m_newInstallPath + QStringLiteral("/pkgdb"));
     m_newLock.reset(new ZelManagerInstallLock(m_newInstallPath));
     if (!m_newLock->tryLock()) {
         fail(m_newLock->errorText());
         m_newLock.reset();
-        if (m_createdRoot)
-            QDir().rmpath(m_newInstallPath + QStringLiteral("/pkgdb"));
+        if (!hadDatabaseFolder)
+            QDir(m_newInstallPath).rmdir(QStringLiteral("pkgdb"));
+        removeCreatedRoots();
         return false;
     }
     if (!hadDatabaseFolder)
@@ -360,8 +367,15 @@ void ZelManagerMigration::removePartialCopy()
     m_newLock.reset();
     for (auto it = m_createdFolders.crbegin(); it != m_createdFolders.crend(); ++it)
         QDir(m_newInstallPath).rmdir(*it);
-    if (m_createdRoot)
-        QDir().rmdir(m_newInstallPath);
+    removeCreatedRoots();
+}
+
+// The new folder and its parents that the move made, deepest first, each
+// only when empty.
+void ZelManagerMigration::removeCreatedRoots()
+{
+    for (const QString &folder : qAsConst(m_createdRoots))
+        QDir().rmdir(folder);
 }
 
 void ZelManagerMigration::runScripts(const QString &format, const QList<Script> &scripts)

@@ -107,6 +107,7 @@ private:
     bool prepareFolders();
     bool copyFiles();
     void removePartialCopy();
+    void removeCreatedRoots();
     void runScripts(const QString &format, const QList<Script> &scripts);
     void runTriggers(bool adding);
     void switchSettings();
@@ -127,7 +128,7 @@ private:
     QStringList m_files; // relative to the old install folder
     QStringList m_folders; // likewise, parents before children
     QStringList m_createdFolders; // of the new install folder, made by the move
-    bool m_createdRoot = false;
+    QStringList m_createdRoots; // the new folder and parents the move made, deepest first
     QHash<QString, bool> m_fixFiles; // relative to the install folder -> fix flag
     QList<Script> m_preRemovalScripts;
     QList<Script> m_postRemovalScripts;
