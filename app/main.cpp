@@ -157,6 +157,8 @@ int runSecondStage(int argc, char **argv, bool noLibsPath)
     ZelManagerInstallLock lock(ZelManagerSettings::instance()->installPath());
     if (!lock.tryLock())
         return refuseStart(lock, report);
+    // A move of the installation takes the lock along.
+    ZelManagerInstallLock::setCurrent(&lock);
     int result = 0;
     {
         ZelManager window;
@@ -173,6 +175,7 @@ int runSecondStage(int argc, char **argv, bool noLibsPath)
                 out.write(QStringLiteral("exit=%1\n").arg(result).toUtf8());
         }
     }
+    ZelManagerInstallLock::setCurrent(nullptr);
     return result;
 }
 

@@ -4,12 +4,40 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <utility>
+
 ZelManagerInstallLock::ZelManagerInstallLock(const QString &installPath)
     : m_path(lockFilePath(installPath))
 {
 }
 
 ZelManagerInstallLock::~ZelManagerInstallLock() = default;
+
+namespace {
+
+ZelManagerInstallLock *s_current = nullptr;
+
+} // namespace
+
+ZelManagerInstallLock *ZelManagerInstallLock::current()
+{
+    return s_current;
+}
+
+void ZelManagerInstallLock::setCurrent(ZelManagerInstallLock *lock)
+{
+    s_current = lock;
+}
+
+void ZelManagerInstallLock::swap(ZelManagerInstallLock &other)
+{
+    std::swap(m_path, other.m_path);
+    std::swap(m_lock, other.m_lock);
+    std::swap(m_holderPid, other.m_holderPid);
+    std::swap(m_holderName, other.m_holderName);
+    std::swap(m_errorText, other.m_errorText);
+    std::swap(m_heldElsewhere, other.m_heldElsewhere);
+}
 
 QString ZelManagerInstallLock::lockFilePath(const QString &installPath)
 {

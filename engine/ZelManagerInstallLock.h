@@ -22,6 +22,17 @@ public:
 
     static QString lockFilePath(const QString &installPath);
 
+    // The lock the running program holds for its installation (the window
+    // registers its own), so that a move of the installation can take it
+    // along; nullptr when none is registered.
+    static ZelManagerInstallLock *current();
+    static void setCurrent(ZelManagerInstallLock *lock);
+    // Exchanges what the two objects lock: the registered lock takes over a
+    // lock taken on the new installation, and the other object now holds
+    // the old one.
+    void swap(ZelManagerInstallLock &other);
+    QString path() const { return m_path; }
+
     // Takes the lock without waiting; false when another process holds it
     // (holderPid() says which) or the lock file cannot be written.
     bool tryLock();

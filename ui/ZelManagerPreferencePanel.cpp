@@ -1,6 +1,8 @@
 #include "ui/ZelManagerPreferencePanel.h"
 
 #include "settings/ZelManagerSettings.h"
+#include "tools/ZelManagerMigration.h"
+#include "ui/ZelManagerApplyTargetDlg.h"
 #include "ui/ZelManagerRepositoryDelegate.h"
 #include "ui/ZelManagerRepositoryDlg.h"
 #include "ui/ZelManagerRepositoryModel.h"
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -83,6 +86,7 @@ ZelManagerPreferencePanel::ZelManagerPreferencePanel(QWidget *parent)
     // A folder typed in is taken when the user leaves the edit.
     connect(ui->cacheFolderEdit, &QLineEdit::editingFinished, this, &ZelManagerPreferencePanel::onCacheFolderEdited);
     onRepositoryCountChanged();
+    updateTargetState();
 }
 
 ZelManagerPreferencePanel::~ZelManagerPreferencePanel() = default;
@@ -252,20 +256,125 @@ void ZelManagerPreferencePanel::onCacheFolderEdited()
         m_settings->setCachePath(folder);
 }
 
-// The target group belongs to the installation folder migration, which
-// moves the installation when its settings are applied.
-void ZelManagerPreferencePanel::on_browseInstallFolderButton_clicked() { }
+void ZelManagerPreferencePanel::on_browseInstallFolderButton_clicked()
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Select Install Path"), ui->installFolderEdit->text().trimmed(), QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty())
+        chooseInstallFolder(folder);
+}
 
-void ZelManagerPreferencePanel::on_applyTargetSettingsButton_clicked() { }
+bool ZelManagerPreferencePanel::chooseInstallFolder(const QString &folder)
+{
+    const QString path = QDir::fromNativeSeparators(folder);
+    const QString refusal = ZelManagerMigration::folderRefusal(path, m_settings->architecture());
+    if (!refusal.isEmpty()) {
+        showTargetMessage(QMessageBox::Critical, tr("Path Error"), refusal, QString());
+        return false;
+    }
+    ui->installFolderEdit->setText(path);
+    updateTargetState();
+    return true;
+}
+
+void ZelManagerPreferencePanel::on_applyTargetSettingsButton_clicked()
+{
+    if (m_installFolderChanged) {
+        ZelManagerApplyTargetDlg dialog(this);
+        const int answer = dialog.exec();
+        if (answer == ZelManagerApplyTargetDlg::Switch)
+            applyInstallFolder(ZelManagerMigration::Switch);
+        else if (answer == ZelManagerApplyTargetDlg::Migrate)
+            applyInstallFolder(ZelManagerMigration::Migrate);
+    }
+    if (m_architectureChanged) {
+        m_architectureChanged = false;
+        m_settings->setArchitecture(ui->architectureComboBox->currentData().toString());
+    }
+    updateTargetState();
+}
+
+void ZelManagerPreferencePanel::applyInstallFolder(int mode)
+{
+    ui->applyTargetSettingsButton->setEnabled(false);
+    ZelManagerMigration migration(ui->installFolderEdit->text());
+    connect(&migration, &ZelManagerMigration::stepStarted, this, &ZelManagerPreferencePanel::onTargetStepStarted);
+    connect(&migration, &ZelManagerMigration::progress, ui->targetProgressBar, &QProgressBar::setValue);
+    migration.setRemovalConfirmation([this] { return confirmOldFolderRemoval(); });
+    if (!migration.run(ZelManagerMigration::Mode(mode))) {
+        updateTargetState();
+        showTargetMessage(QMessageBox::Critical, tr("Path Error"), migration.errorText(), migration.errorDetails());
+        return;
+    }
+    m_installFolderChanged = false;
+    {
+        const QSignalBlocker blocker(ui->installFolderEdit);
+        ui->installFolderEdit->setText(m_settings->installPath());
+    }
+    const QStringList remaining = migration.remainingFiles();
+    if (!remaining.isEmpty()) {
+        showTargetMessage(QMessageBox::Warning, tr("Remove Files"),
+            tr("%n file(s) of the old installation folder %1 could not be removed.", nullptr, remaining.size())
+                .arg(QDir::toNativeSeparators(migration.oldInstallPath())),
+            remaining.join(QLatin1Char('\n')));
+    }
+}
+
+void ZelManagerPreferencePanel::onTargetStepStarted(const QString &format, int maximum)
+{
+    ui->targetStackedWidget->setCurrentWidget(ui->targetProgressPage);
+    ui->targetProgressBar->show();
+    ui->targetProgressBar->setRange(0, maximum);
+    ui->targetProgressBar->setFormat(format);
+    ui->targetProgressBar->setValue(0);
+}
+
+// Asked once the installation works from the new folder: cancelling keeps
+// the old folder as it is.
+bool ZelManagerPreferencePanel::confirmOldFolderRemoval()
+{
+    QMessageBox box(QMessageBox::Warning, tr("Remove Confirm"),
+        tr("The old installation folder will be removed!") + QLatin1Char('\n')
+            + tr("Any running installed applications will be terminated!") + QLatin1Char('\n')
+            + tr("Please close those applications before continue!")
+            + QStringLiteral("\n\n%1").arg(tr("Press [OK] button when you are ready.")),
+        QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void ZelManagerPreferencePanel::showTargetMessage(
+    int icon, const QString &title, const QString &text, const QString &details)
+{
+    QMessageBox box(QMessageBox::Icon(icon), title, text, QMessageBox::Ok, this);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
+    box.exec();
+}
 
 void ZelManagerPreferencePanel::on_installFolderEdit_textChanged(const QString &text)
 {
-    m_installFolderChanged = text.trimmed() != m_settings->installPath();
+    m_installFolderChanged = QDir::cleanPath(QDir::fromNativeSeparators(text.trimmed())) != m_settings->installPath();
+    updateTargetState();
 }
 
 void ZelManagerPreferencePanel::on_architectureComboBox_currentIndexChanged(int index)
 {
     m_architectureChanged = ui->architectureComboBox->itemData(index).toString() != m_settings->architecture();
+    updateTargetState();
+}
+
+// Something to apply: the button and the note; nothing: an empty line.
+void ZelManagerPreferencePanel::updateTargetState()
+{
+    const bool pending = m_installFolderChanged || m_architectureChanged;
+    ui->applyTargetSettingsButton->setEnabled(pending);
+    if (pending) {
+        ui->targetStackedWidget->setCurrentWidget(ui->targetTipPage);
+    } else {
+        ui->targetProgressBar->hide();
+        ui->targetStackedWidget->setCurrentWidget(ui->targetProgressPage);
+    }
 }
 
 bool ZelManagerPreferencePanel::eventFilter(QObject *watched, QEvent *event)

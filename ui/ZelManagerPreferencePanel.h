@@ -42,6 +42,13 @@ public:
     // folder; sub-folders and other files stay. Returns how many went.
     static int clearCacheFolder(const QString &folder);
 
+    // Takes a folder chosen for the installation: refused with a "Path
+    // Error" box when it is too long or a drive's root, else put into the
+    // install folder edit. False when refused.
+    bool chooseInstallFolder(const QString &folder);
+    bool isInstallFolderPending() const { return m_installFolderChanged; }
+    bool isArchitecturePending() const { return m_architectureChanged; }
+
 public slots:
     void updateSelectedRows();
     void onToolButtonPressed();
@@ -67,6 +74,11 @@ private:
     void hideButtons();
     void storeRepository(const QUrl &url, const QString &label);
     void onCacheFolderEdited();
+    void updateTargetState();
+    void applyInstallFolder(int mode);
+    void onTargetStepStarted(const QString &format, int maximum);
+    bool confirmOldFolderRemoval();
+    void showTargetMessage(int icon, const QString &title, const QString &text, const QString &details);
 
     std::unique_ptr<Ui::ZelManagerPreferencePanel> ui;
     ZelManagerSettings *m_settings;
