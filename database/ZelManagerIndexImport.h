@@ -55,14 +55,28 @@ protected:
 
 private:
     struct Statements;
-    using Batch = QVector<ZelManagerIndexReader::Package>;
+    // Packages on their way from the reader to the writer: their texts in
+    // one UTF-8 buffer, their structure as a list of numbers (text offsets
+    // and sizes, counts, times). A slot of the ring keeps its buffers from
+    // batch to batch, so memory is neither allocated nor freed per package
+    // across the two threads.
+    struct Batch
+    {
+        QByteArray text;
+        QVector<qint64> items;
+        int packages = 0;
+
+        void clear();
+        void add(const ZelManagerIndexReader::Package &package);
+        void addText(const QString &value);
+    };
     static const int RingSlots = 8;
 
     bool build();
     bool prepareFile();
     bool importPackages(Statements &statements);
     void readIndex();
-    bool push(Batch &batch);
+    Batch *nextFreeSlot();
     bool writePackages(Statements &statements);
     bool fail(const QString &reason);
     QString databaseError() const;
@@ -78,7 +92,8 @@ private:
     QString m_errorText;
     int m_packageCount = 0;
     QList<QByteArray> m_indexes; // statements creating the lookup indexes
-    // Reader to writer: the reader moves the head, the writer the tail.
+    // Reader to writer: the reader fills the slot at the head and moves the
+    // head on, the writer writes the slot at the tail and moves the tail on.
     Batch m_ring[RingSlots];
     QAtomicInt m_head;
     QAtomicInt m_tail;

@@ -31,6 +31,13 @@ ZelManagerSqlStatement &ZelManagerSqlStatement::bind(int index, const QString &v
     return *this;
 }
 
+ZelManagerSqlStatement &ZelManagerSqlStatement::bindUtf8(int index, const char *data, int size)
+{
+    if (m_statement)
+        sqlite3_bind_text(m_statement, index, data, size, SQLITE_STATIC);
+    return *this;
+}
+
 ZelManagerSqlStatement &ZelManagerSqlStatement::bind(int index, qint64 value)
 {
     if (m_statement)

@@ -24,6 +24,9 @@ public:
     // Parameters count from 1, as in SQLite.
     ZelManagerSqlStatement &bind(int index, const QString &value);
     ZelManagerSqlStatement &bind(int index, qint64 value);
+    // UTF-8 bytes bound without a copy: they must stay unchanged until the
+    // statement has run with them.
+    ZelManagerSqlStatement &bindUtf8(int index, const char *data, int size);
 
     // Steps to the next row; false at the end or on failure.
     bool next();
