@@ -88,6 +88,13 @@ QString ZelManagerSqlStatement::text(int column) const
     return data ? QString::fromUtf8(data, sqlite3_column_bytes(m_statement, column)) : QString();
 }
 
+const char *ZelManagerSqlStatement::utf8(int column, int &size) const
+{
+    const char *data = m_statement ? reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column)) : nullptr;
+    size = data ? sqlite3_column_bytes(m_statement, column) : 0;
+    return data ? data : "";
+}
+
 qint64 ZelManagerSqlStatement::int64(int column) const
 {
     return m_statement ? sqlite3_column_int64(m_statement, column) : 0;

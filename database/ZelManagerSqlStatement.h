@@ -36,6 +36,9 @@ public:
     void reset();
 
     QString text(int column) const;
+    // The column's text as UTF-8 bytes, without a copy: valid until the next
+    // step. size receives their count.
+    const char *utf8(int column, int &size) const;
     qint64 int64(int column) const;
 
 private:
