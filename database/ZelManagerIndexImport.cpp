@@ -4,6 +4,7 @@
 #include "database/ZelManagerSql.h"
 #include "database/ZelManagerSqlStatement.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <sqlite3.h>
@@ -126,8 +127,8 @@ bool ZelManagerIndexImport::Statements::write(const Batch &batch, int &at)
 
 // The connection is opened and closed here, on the owner's thread, so that
 // stop() may interrupt it at any time while the import lives.
-ZelManagerIndexImport::ZelManagerIndexImport(const QByteArray &index, const QString &file)
-    : m_index(index)
+ZelManagerIndexImport::ZelManagerIndexImport(const QString &indexFile, const QString &file)
+    : m_indexFile(indexFile)
     , m_fileName(file)
 {
     removeFile();
@@ -231,7 +232,14 @@ bool ZelManagerIndexImport::importPackages(Statements &statements)
 // A package without a name cannot be offered: nothing of it is written.
 void ZelManagerIndexImport::readIndex()
 {
-    ZelManagerIndexReader reader(m_index);
+    QFile index(m_indexFile);
+    if (!index.open(QIODevice::ReadOnly)) {
+        m_readError = tr("The downloaded index %1 cannot be read: %2")
+                          .arg(QDir::toNativeSeparators(m_indexFile), index.errorString());
+        m_readDone.storeRelease(1);
+        return;
+    }
+    ZelManagerIndexReader reader(&index);
     ZelManagerIndexReader::Package package;
     Batch *batch = nextFreeSlot();
     bool more = batch;

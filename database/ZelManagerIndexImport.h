@@ -32,8 +32,9 @@ class ZelManagerIndexImport : public QThread
     Q_OBJECT
 
 public:
-    // index must stay unchanged while the import lives; file is replaced.
-    ZelManagerIndexImport(const QByteArray &index, const QString &file);
+    // indexFile (the downloaded index) must stay unchanged while the import
+    // lives; file is replaced.
+    ZelManagerIndexImport(const QString &indexFile, const QString &file);
     // Stops and waits for the thread; removes the file unless it was taken.
     ~ZelManagerIndexImport() override;
 
@@ -82,7 +83,7 @@ private:
     QString databaseError() const;
     void removeFile();
 
-    QByteArray m_index;
+    QString m_indexFile;
     QString m_fileName;
     sqlite3 *m_db = nullptr;
     QAtomicInt m_stop;
