@@ -29,8 +29,9 @@ namespace {
 const int ProgressIntervalMs = 100;
 // Largest index taken (an index of 60,000 packages has about 70 MB).
 const qint64 SizeLimit = qint64(1) << 30;
-// Most bytes taken from the reply before the event loop gets a turn.
-const qint64 ReadSliceBytes = 8 << 20;
+// Most bytes taken from the reply (and written to the spool) before the
+// event loop gets a turn.
+const qint64 ReadSliceBytes = 2 << 20;
 // A server that sends nothing for this long has failed.
 const int TransferTimeoutMs = 60000;
 
