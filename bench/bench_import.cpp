@@ -3,9 +3,13 @@
 // from a file URL and from the test HTTP server (tests/httpserver.py), and
 // imported into the repository's file. Reports the time from start() to
 // finished(), the time of the import alone, and the longest stretch in which
-// the event loop did not turn.
+// the event loop did not turn, and the process's peak memory after each
+// run. Beside it, the floors: "xmllint --stream" reading the same file and
+// the sqlite3 shell copying the imported rows into a new file with the same
+// lookup indexes.
 //
 //   bench_import [packages, default 60000]
+//   bench_import --index FILE   (any index instead of a generated one)
 //
 // Everything happens in a temporary folder; HOME and the other locations the
 // program writes to point into it.
@@ -20,14 +24,21 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -51,6 +62,84 @@ quint16 startServer(QProcess &server, const QString &folder)
     return quint16(server.readLine().trimmed().toUInt());
 }
 
+// Peak resident memory of this process in MB.
+double peakMegabytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+struct Floor
+{
+    qint64 ms = -1; // -1 when the program failed
+    double peakMb = 0;
+};
+
+// Runs a floor program to its end, standard input from input when given,
+// and takes its wall time and its own peak memory.
+Floor runFloor(const QStringList &command, const QString &input = QString())
+{
+    Floor floor;
+    QList<QByteArray> bytes;
+    for (const QString &argument : command)
+        bytes.append(QFile::encodeName(argument));
+    std::vector<char *> argv;
+    for (QByteArray &argument : bytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const QByteArray inputName = QFile::encodeName(input);
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        if (!inputName.isEmpty())
+            dup2(open(inputName.constData(), O_RDONLY), STDIN_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage {};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return floor;
+    floor.ms = timer.elapsed();
+    floor.peakMb = usage.ru_maxrss / 1024.0;
+    return floor;
+}
+
+// The sqlite3 shell copies the rows of an imported file into a new file that
+// has the lookup indexes from the start, as the import does.
+Floor sqliteCopy(const QString &imported, const QString &folder)
+{
+    const QString target = folder + QStringLiteral("/copy.db");
+    const QString script = folder + QStringLiteral("/copy.sql");
+    QFile::remove(target);
+    QFile out(script);
+    if (!out.open(QIODevice::WriteOnly))
+        return Floor();
+    out.write("PRAGMA journal_mode=OFF;PRAGMA cache_size=-32768;ATTACH '" + imported.toUtf8() + "' AS source;BEGIN;");
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(imported.toUtf8().constData(), &db) == SQLITE_OK) {
+        ZelManagerSqlStatement tables(db, "SELECT sql FROM sqlite_master WHERE type='table';");
+        while (tables.next())
+            out.write(tables.text(0).toUtf8() + ';');
+    }
+    sqlite3_close(db);
+    for (const char *table : { "infos", "filenames", "categories", "dependencies" })
+        out.write(QByteArray("INSERT INTO ") + table + " SELECT * FROM source." + table + ';');
+    if (sqlite3_open(imported.toUtf8().constData(), &db) == SQLITE_OK) {
+        ZelManagerSqlStatement indexes(db, "SELECT sql FROM sqlite_master WHERE type='index' AND sql IS NOT NULL;");
+        while (indexes.next())
+            out.write(indexes.text(0).toUtf8() + ';');
+    }
+    sqlite3_close(db);
+    out.write("COMMIT;\n");
+    out.close();
+    return runFloor({ QStringLiteral("sqlite3"), target }, script);
+}
+
 struct Run
 {
     bool ok = false;
@@ -59,6 +148,7 @@ struct Run
     qint64 longestGapMs = 0;
     double cpuMs = 0; // the process's processor time (the import uses two threads)
     int progressReports = 0;
+    double peakMb = 0;
     QString errorText;
 };
 
@@ -99,6 +189,7 @@ Run update(ZelManagerDatabase *database, const QUrl &repository, bool batch)
         database->endTransaction(false);
     run.totalMs = total.elapsed();
     run.cpuMs = double(std::clock() - cpu) * 1000.0 / CLOCKS_PER_SEC;
+    run.peakMb = peakMegabytes();
     return run;
 }
 
@@ -120,8 +211,9 @@ qint64 rowCount(const QString &file, const char *table)
 void report(const char *what, const Run &run)
 {
     std::printf("%-34s %s total %5lld ms, import %5lld ms, cpu %5.0f ms, longest event-loop gap %3lld ms, "
-                "%2d progress reports\n",
-        what, run.ok ? "ok  " : "FAIL", run.totalMs, run.importMs, run.cpuMs, run.longestGapMs, run.progressReports);
+                "%2d progress reports, peak memory %3.0f MB\n",
+        what, run.ok ? "ok  " : "FAIL", run.totalMs, run.importMs, run.cpuMs, run.longestGapMs, run.progressReports,
+        run.peakMb);
     if (!run.ok)
         std::printf("    %s\n", qPrintable(run.errorText));
 }
@@ -131,16 +223,29 @@ void report(const char *what, const Run &run)
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    const int packages = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 60000;
+    const QStringList arguments = application.arguments().mid(1);
+    const int given = arguments.indexOf(QStringLiteral("--index"));
+    const QString givenIndex = given >= 0 ? QFileInfo(arguments.value(given + 1)).absoluteFilePath() : QString();
+    const int packages = given < 0 && !arguments.isEmpty() ? arguments.first().toInt() : 60000;
     TestSandbox root; // HOME, host root, settings and working folder redirected into it
     const QString repositoryFolder = root.path() + QStringLiteral("/served/repo");
+    const QString index = repositoryFolder + QStringLiteral("/packages.xml");
     QDir().mkpath(repositoryFolder);
-    if (!generateIndex(repositoryFolder + QStringLiteral("/packages.xml"), packages)) {
+    if (given >= 0) {
+        if (!QFile::copy(givenIndex, index)) {
+            std::printf("cannot read the index %s\n", qPrintable(givenIndex));
+            return 1;
+        }
+        std::printf("index: %s, %.1f MB\n", qPrintable(givenIndex), QFileInfo(index).size() / 1e6);
+    } else if (!generateIndex(index, packages)) {
         std::printf("cannot generate the index (python3 bench/gen_index.py)\n");
         return 1;
+    } else {
+        std::printf("index: %d packages, %.1f MB\n", packages, QFileInfo(index).size() / 1e6);
     }
-    std::printf("index: %d packages, %.1f MB\n", packages,
-        QFileInfo(repositoryFolder + QStringLiteral("/packages.xml")).size() / 1e6);
+    const Floor xmllint
+        = runFloor({ QStringLiteral("xmllint"), QStringLiteral("--stream"), QStringLiteral("--noout"), index });
+    std::printf("floor: xmllint --stream %lld ms, peak memory %.0f MB\n", xmllint.ms, xmllint.peakMb);
 
     QProcess server;
     const quint16 port = startServer(server, root.path() + QStringLiteral("/served"));
@@ -169,6 +274,9 @@ int main(int argc, char **argv)
         = installPath + QStringLiteral("/pkgdb/") + ZelManagerDatabase::repositoryFileName(httpRepository);
     std::printf("rows: infos %lld, filenames %lld, categories %lld, dependencies %lld\n", rowCount(file, "infos"),
         rowCount(file, "filenames"), rowCount(file, "categories"), rowCount(file, "dependencies"));
+    const Floor copy = sqliteCopy(file, root.path());
+    std::printf("floor: sqlite3 copying these rows into a file with the lookup indexes %lld ms, peak memory %.0f MB\n",
+        copy.ms, copy.peakMb);
     ZelManagerDatabase::cleanup();
     server.closeWriteChannel();
     server.waitForFinished(5000);

@@ -109,16 +109,16 @@ void appendUnique(QStringList &list, const QString &value)
 
 // Package states from what is installed and what is offered; the request,
 // automatic, bookmark and broken bits stay as stored.
-int recomputedFlags(int flags, const ZelManagerPackageLoader &loader, const QString &name)
+int recomputedFlags(int flags, const ZelManagerPackageLoader &loader, int id)
 {
     flags &= ~ZelManagerPackage::FlagUpgradable;
-    const bool installed = loader.isInstalled(name);
-    const ZelManagerPackageLoader::Version offered = loader.newestOffer(name);
+    const bool installed = loader.isInstalled(id);
+    const ZelManagerPackageLoader::Version &offered = loader.newestOffer(id);
     if (offered.repository < 0)
         return installed ? (flags & ~0xE) | ZelManagerPackage::FlagInstalled : -1;
     if (!installed)
         return (flags & ~0xE) | ZelManagerPackage::FlagInstallable;
-    const ZelManagerPackageLoader::Version current = loader.installed(name);
+    const ZelManagerPackageLoader::Version &current = loader.installed(id);
     const int order = compareVersions(offered.version, current.version);
     flags |= ZelManagerPackage::FlagInstallable | ZelManagerPackage::FlagInstalled;
     if (order > 0 || (order == 0 && offered.time > current.time))
@@ -308,20 +308,26 @@ void ZelManagerDatabase::loadPackages(ZelManagerPackageLoader &packageLoader)
     fillPackages(packageLoader);
 }
 
-// Records are kept across reloads (models and workers hold them); names
-// that left the "status" table lose theirs.
+// Records are kept across reloads (models and workers hold them), and so is
+// the table holding them; names that left the "status" table lose theirs.
 void ZelManagerDatabase::fillPackages(const ZelManagerPackageLoader &packageLoader)
 {
-    QHash<QString, ZelManagerPackage> records;
-    records.reserve(packageLoader.statusRows().size());
-    for (const ZelManagerPackageLoader::StatusRow &row : packageLoader.statusRows()) {
-        ZelManagerPackage record = m_packages.value(row.name);
-        if (record.isNull())
-            record = ZelManagerPackage(row.name);
-        packageLoader.fill(record, row);
-        records.insert(row.name, record);
+    const QVector<ZelManagerPackageLoader::StatusRow> &rows = packageLoader.statusRows();
+    m_packages.reserve(rows.size());
+    for (const ZelManagerPackageLoader::StatusRow &row : rows) {
+        auto record = m_packages.find(row.name);
+        if (record == m_packages.end())
+            record = m_packages.insert(row.name, ZelManagerPackage(row.name));
+        packageLoader.fill(*record, row);
     }
-    m_packages = records;
+    if (m_packages.size() == rows.size())
+        return;
+    for (auto record = m_packages.begin(); record != m_packages.end();) {
+        if (packageLoader.hasStatusRow(record.key()))
+            ++record;
+        else
+            record = m_packages.erase(record);
+    }
 }
 
 void ZelManagerDatabase::reloadPackages()
@@ -343,25 +349,25 @@ int ZelManagerDatabase::refresh()
     ZelManagerSqlStatement update(m_statusDb, "UPDATE status SET status=? WHERE package=?;");
     ZelManagerSqlStatement remove(m_statusDb, "DELETE FROM status WHERE package=?;");
     ZelManagerSqlStatement insert(m_statusDb, "INSERT INTO status VALUES(?,?,'','');");
-    QSet<QString> known;
-    known.reserve(packageLoader.statusRows().size());
+    // The rows the table holds afterwards, kept alongside instead of read
+    // again: a row whose change fails stays as it was.
+    QVector<ZelManagerPackageLoader::StatusRow> rows;
+    rows.reserve(packageLoader.statusRows().size());
     for (const ZelManagerPackageLoader::StatusRow &row : packageLoader.statusRows()) {
-        known.insert(row.name);
-        const int flags = recomputedFlags(row.flags, packageLoader, row.name);
-        if (flags < 0)
-            remove.bind(1, row.name).exec();
-        else if (flags != row.flags)
-            update.bind(1, qint64(flags)).bind(2, row.name).exec();
-    }
-    const QStringList missing = packageLoader.offeredNames() + packageLoader.installedNames();
-    for (const QString &name : qAsConst(missing)) {
-        if (known.contains(name))
+        const int flags = recomputedFlags(row.flags, packageLoader, row.id);
+        if (flags < 0 && remove.bind(1, row.name).exec())
             continue;
-        known.insert(name);
-        insert.bind(1, name).bind(2, qint64(recomputedFlags(0, packageLoader, name))).exec();
+        rows.append(row);
+        if (flags >= 0 && flags != row.flags && update.bind(1, qint64(flags)).bind(2, row.name).exec())
+            rows.last().flags = flags;
     }
-    // Only the "status" table changed since the reading above.
-    packageLoader.readStatus();
+    for (int id : packageLoader.unrecordedIds()) {
+        const QString name = packageLoader.name(id);
+        const int flags = recomputedFlags(0, packageLoader, id);
+        if (insert.bind(1, name).bind(2, qint64(flags)).exec())
+            rows.append({ name, flags, QStringList(), QStringList(), id });
+    }
+    packageLoader.setStatusRows(std::move(rows));
     packageLoader.readRepositoryInfos();
     fillPackages(packageLoader);
     return requestCount();

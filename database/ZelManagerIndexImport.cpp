@@ -4,6 +4,7 @@
 #include "database/ZelManagerSql.h"
 #include "database/ZelManagerSqlStatement.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <sqlite3.h>
@@ -16,6 +17,48 @@ const unsigned long WaitUs = 200;
 
 } // namespace
 
+void ZelManagerIndexImport::Batch::clear()
+{
+    text.resize(0);
+    items.resize(0);
+    packages = 0;
+}
+
+void ZelManagerIndexImport::Batch::addText(const QString &value)
+{
+    const QByteArray bytes = value.toUtf8();
+    items.append(text.size());
+    items.append(bytes.size());
+    text += bytes;
+}
+
+// The layout that Statements::write() reads back: name, maintainer,
+// description, the categories (count, texts), the files (count, then each
+// file's version, architecture, time, md5 sum and dependencies as count and
+// (name, comparison) texts).
+void ZelManagerIndexImport::Batch::add(const ZelManagerIndexReader::Package &package)
+{
+    addText(package.name);
+    addText(package.maintainer);
+    addText(package.description);
+    items.append(package.categories.size());
+    for (const QString &category : package.categories)
+        addText(category);
+    items.append(package.files.size());
+    for (const ZelManagerIndexReader::File &file : package.files) {
+        addText(file.version);
+        addText(file.architecture);
+        items.append(file.time);
+        addText(file.md5sum);
+        items.append(file.dependencies.size());
+        for (const QPair<QString, QString> &dependency : file.dependencies) {
+            addText(dependency.first);
+            addText(dependency.second);
+        }
+    }
+    ++packages;
+}
+
 struct ZelManagerIndexImport::Statements
 {
     explicit Statements(sqlite3 *db)
@@ -26,7 +69,7 @@ struct ZelManagerIndexImport::Statements
     {
     }
     bool isValid() const { return info.isValid() && file.isValid() && category.isValid() && dependency.isValid(); }
-    bool write(const ZelManagerIndexReader::Package &package);
+    bool write(const Batch &batch, int &at);
 
     ZelManagerSqlStatement info;
     ZelManagerSqlStatement file;
@@ -34,32 +77,58 @@ struct ZelManagerIndexImport::Statements
     ZelManagerSqlStatement dependency;
 };
 
-// Bound values stay bound between rows: what repeats is bound once.
-bool ZelManagerIndexImport::Statements::write(const ZelManagerIndexReader::Package &package)
+// Writes the package that starts at item at of batch and moves at past it.
+// The texts are bound where they lie in the batch; what repeats is bound
+// once.
+bool ZelManagerIndexImport::Statements::write(const Batch &batch, int &at)
 {
+    const qint64 *items = batch.items.constData();
+    const char *text = batch.text.constData();
+    auto bindText = [&](ZelManagerSqlStatement &statement, int index, int item) -> ZelManagerSqlStatement & {
+        return statement.bindUtf8(index, text + items[item], int(items[item + 1]));
+    };
+    const int name = at;
+    const int maintainer = at + 2;
+    const int description = at + 4;
+    const int categories = at + 6;
+    const int files = categories + 1 + 2 * int(items[categories]);
     bool ok = true;
-    dependency.bind(2, package.name);
-    for (const ZelManagerIndexReader::File &entry : package.files) {
-        dependency.bind(1, entry.architecture).bind(3, entry.version);
-        for (const QPair<QString, QString> &item : entry.dependencies)
-            ok &= dependency.bind(4, item.first).bind(5, item.second).exec();
+    // The dependencies of every file first, then the package's other rows.
+    bindText(dependency, 2, name);
+    int item = files + 1;
+    for (qint64 f = 0; f < items[files]; ++f) {
+        bindText(dependency, 3, item);
+        bindText(dependency, 1, item + 2);
+        const qint64 count = items[item + 7];
+        item += 8;
+        for (qint64 d = 0; d < count; ++d, item += 4) {
+            bindText(dependency, 4, item);
+            ok &= bindText(dependency, 5, item + 2).exec();
+        }
     }
-    ok &= info.bind(1, package.name).bind(2, package.maintainer).bind(3, package.description).exec();
-    category.bind(2, package.name);
-    for (const QString &name : package.categories)
-        ok &= category.bind(1, name).exec();
-    file.bind(1, package.name);
-    for (const ZelManagerIndexReader::File &entry : package.files) {
-        file.bind(2, entry.version).bind(3, entry.architecture).bind(4, entry.time);
-        ok &= file.bind(5, entry.md5sum).exec();
+    at = item;
+    bindText(info, 1, name);
+    bindText(info, 2, maintainer);
+    ok &= bindText(info, 3, description).exec();
+    bindText(category, 2, name);
+    for (qint64 c = 0; c < items[categories]; ++c)
+        ok &= bindText(category, 1, categories + 1 + 2 * int(c)).exec();
+    bindText(file, 1, name);
+    item = files + 1;
+    for (qint64 f = 0; f < items[files]; ++f) {
+        bindText(file, 2, item);
+        bindText(file, 3, item + 2);
+        file.bind(4, items[item + 4]);
+        ok &= bindText(file, 5, item + 5).exec();
+        item += 8 + 4 * int(items[item + 7]);
     }
     return ok;
 }
 
 // The connection is opened and closed here, on the owner's thread, so that
 // stop() may interrupt it at any time while the import lives.
-ZelManagerIndexImport::ZelManagerIndexImport(const QByteArray &index, const QString &file)
-    : m_index(index)
+ZelManagerIndexImport::ZelManagerIndexImport(const QString &indexFile, const QString &file)
+    : m_indexFile(indexFile)
     , m_fileName(file)
 {
     removeFile();
@@ -163,17 +232,25 @@ bool ZelManagerIndexImport::importPackages(Statements &statements)
 // A package without a name cannot be offered: nothing of it is written.
 void ZelManagerIndexImport::readIndex()
 {
-    ZelManagerIndexReader reader(m_index);
+    QFile index(m_indexFile);
+    if (!index.open(QIODevice::ReadOnly)) {
+        m_readError = tr("The downloaded index %1 cannot be read: %2")
+                          .arg(QDir::toNativeSeparators(m_indexFile), index.errorString());
+        m_readDone.storeRelease(1);
+        return;
+    }
+    ZelManagerIndexReader reader(&index);
     ZelManagerIndexReader::Package package;
-    Batch batch;
-    bool more = true;
+    Batch *batch = nextFreeSlot();
+    bool more = batch;
     while (more && !m_stop.loadRelaxed()) {
         more = reader.readPackage(package);
         if (more && !package.name.isEmpty())
-            batch.append(std::move(package));
-        if (batch.size() >= BatchSize || !more) {
+            batch->add(package);
+        if (batch->packages >= BatchSize || !more) {
             m_progress.storeRelaxed(reader.progress());
-            if (!push(batch))
+            m_head.storeRelease(m_head.loadRelaxed() + 1);
+            if (more && !(batch = nextFreeSlot()))
                 break;
         }
     }
@@ -182,18 +259,19 @@ void ZelManagerIndexImport::readIndex()
     m_readDone.storeRelease(1);
 }
 
-bool ZelManagerIndexImport::push(Batch &batch)
+// The slot at the head once the writer has left it, emptied; nullptr when
+// the import stops meanwhile.
+ZelManagerIndexImport::Batch *ZelManagerIndexImport::nextFreeSlot()
 {
     const int head = m_head.loadRelaxed();
     while (head - m_tail.loadAcquire() >= RingSlots) {
         if (m_stop.loadRelaxed())
-            return false;
+            return nullptr;
         QThread::usleep(WaitUs);
     }
-    m_ring[head % RingSlots] = std::move(batch);
-    batch = Batch();
-    m_head.storeRelease(head + 1);
-    return true;
+    Batch &batch = m_ring[head % RingSlots];
+    batch.clear();
+    return &batch;
 }
 
 bool ZelManagerIndexImport::writePackages(Statements &statements)
@@ -203,21 +281,21 @@ bool ZelManagerIndexImport::writePackages(Statements &statements)
         if (m_stop.loadRelaxed())
             return fail(tr("The update was canceled."));
         if (tail == m_head.loadAcquire()) {
-            // Read done before head again: the last batch is pushed before
-            // the reader says it is done.
+            // Read done before head again: the last batch is handed over
+            // before the reader says it is done.
             if (m_readDone.loadAcquire() && tail == m_head.loadAcquire())
                 return true;
             QThread::usleep(WaitUs);
             continue;
         }
-        const Batch batch = std::move(m_ring[tail % RingSlots]);
-        m_ring[tail % RingSlots] = Batch();
-        m_tail.storeRelease(++tail);
-        for (const ZelManagerIndexReader::Package &package : batch) {
-            if (!statements.write(package))
+        const Batch &batch = m_ring[tail % RingSlots];
+        int at = 0;
+        for (int package = 0; package < batch.packages; ++package) {
+            if (!statements.write(batch, at))
                 return fail(databaseError());
             ++m_packageCount;
         }
+        m_tail.storeRelease(++tail);
     }
 }
 

@@ -32,8 +32,9 @@ class ZelManagerIndexImport : public QThread
     Q_OBJECT
 
 public:
-    // index must stay unchanged while the import lives; file is replaced.
-    ZelManagerIndexImport(const QByteArray &index, const QString &file);
+    // indexFile (the downloaded index) must stay unchanged while the import
+    // lives; file is replaced.
+    ZelManagerIndexImport(const QString &indexFile, const QString &file);
     // Stops and waits for the thread; removes the file unless it was taken.
     ~ZelManagerIndexImport() override;
 
@@ -55,20 +56,34 @@ protected:
 
 private:
     struct Statements;
-    using Batch = QVector<ZelManagerIndexReader::Package>;
+    // Packages on their way from the reader to the writer: their texts in
+    // one UTF-8 buffer, their structure as a list of numbers (text offsets
+    // and sizes, counts, times). A slot of the ring keeps its buffers from
+    // batch to batch, so memory is neither allocated nor freed per package
+    // across the two threads.
+    struct Batch
+    {
+        QByteArray text;
+        QVector<qint64> items;
+        int packages = 0;
+
+        void clear();
+        void add(const ZelManagerIndexReader::Package &package);
+        void addText(const QString &value);
+    };
     static const int RingSlots = 8;
 
     bool build();
     bool prepareFile();
     bool importPackages(Statements &statements);
     void readIndex();
-    bool push(Batch &batch);
+    Batch *nextFreeSlot();
     bool writePackages(Statements &statements);
     bool fail(const QString &reason);
     QString databaseError() const;
     void removeFile();
 
-    QByteArray m_index;
+    QString m_indexFile;
     QString m_fileName;
     sqlite3 *m_db = nullptr;
     QAtomicInt m_stop;
@@ -78,7 +93,8 @@ private:
     QString m_errorText;
     int m_packageCount = 0;
     QList<QByteArray> m_indexes; // statements creating the lookup indexes
-    // Reader to writer: the reader moves the head, the writer the tail.
+    // Reader to writer: the reader fills the slot at the head and moves the
+    // head on, the writer writes the slot at the tail and moves the tail on.
     Batch m_ring[RingSlots];
     QAtomicInt m_head;
     QAtomicInt m_tail;

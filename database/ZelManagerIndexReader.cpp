@@ -3,8 +3,16 @@
 #include "database/ZelManagerPackage.h"
 
 ZelManagerIndexReader::ZelManagerIndexReader(const QByteArray &data)
-    : m_xml(data)
-    , m_size(data.size())
+    : m_device(&m_buffer)
+{
+    m_buffer.setData(data);
+    m_buffer.open(QIODevice::ReadOnly);
+    m_xml.setDevice(m_device);
+}
+
+ZelManagerIndexReader::ZelManagerIndexReader(QIODevice *device)
+    : m_device(device)
+    , m_xml(device)
 {
 }
 
@@ -19,9 +27,10 @@ QString ZelManagerIndexReader::canonicalArchitecture(const QString &architecture
 
 int ZelManagerIndexReader::progress() const
 {
-    if (m_state == Ended || m_size <= 0)
-        return 100;
-    return int(qBound<qint64>(0, m_xml.characterOffset() * 100 / m_size, 100));
+    const qint64 size = m_device ? m_device->size() : 0;
+    if (m_state == Ended || size <= 0 || m_device->isSequential())
+        return m_state == Ended ? 100 : 0;
+    return int(qBound<qint64>(0, m_device->pos() * 100 / size, 100));
 }
 
 bool ZelManagerIndexReader::readPackage(Package &package)
@@ -46,14 +55,22 @@ bool ZelManagerIndexReader::readPackage(Package &package)
     return false;
 }
 
-// Whatever comes before the root element is ignored, at any depth.
+// Only the XML declaration, comments and the like may come before the root
+// element. Any other root (an error page of a web server, say) is refused
+// at once, however large its body is.
 bool ZelManagerIndexReader::findRoot()
 {
     while (!m_xml.atEnd()) {
-        if (m_xml.readNext() == QXmlStreamReader::StartElement && m_xml.name() == QLatin1String("vantor-packages")) {
+        if (m_xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (m_xml.name() == QLatin1String("vantor-packages")) {
             m_state = InRoot;
             return true;
         }
+        m_state = Failed;
+        m_errorText = tr("The file is not a repository index: its root element is \"%1\", not \"vantor-packages\".")
+                          .arg(m_xml.name().toString());
+        return false;
     }
     if (m_xml.hasError() && m_xml.error() != QXmlStreamReader::PrematureEndOfDocumentError)
         return fail();

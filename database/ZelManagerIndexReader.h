@@ -1,6 +1,7 @@
 #ifndef ZELMANAGERINDEXREADER_H
 #define ZELMANAGERINDEXREADER_H
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QList>
 #include <QPair>
@@ -9,7 +10,10 @@
 #include <QXmlStreamReader>
 
 // Reads a repository index ("packages.xml", root "vantor-packages") one
-// package at a time. Unknown elements are skipped with their content; texts
+// package at a time, taking the data from its device in pieces (it is never
+// decoded as a whole). A document whose root element has another name is
+// refused at that element, before its body is read. Unknown elements are
+// skipped with their content; texts
 // are kept as the XML gives them (entities resolved, not trimmed), except the
 // dependency texts, which are split into a trimmed name and comparison.
 class ZelManagerIndexReader
@@ -37,6 +41,9 @@ public:
 
     // data must stay unchanged while the reader lives.
     explicit ZelManagerIndexReader(const QByteArray &data);
+    // device is open for reading and outlives the reader; its size, where
+    // known, gives the progress.
+    explicit ZelManagerIndexReader(QIODevice *device);
 
     // The next package of the index; false at the end of the index or at the
     // first error (see atEnd() and errorText()).
@@ -62,8 +69,9 @@ private:
     QString text();
     bool fail();
 
+    QBuffer m_buffer; // the device over data given as bytes
+    QIODevice *m_device;
     QXmlStreamReader m_xml;
-    qint64 m_size;
     State m_state = BeforeRoot;
     QString m_errorText;
 };

@@ -2,13 +2,15 @@
 
 #include "database/ZelManagerSqlStatement.h"
 
-#include <QSet>
-
 namespace {
 
-QStringList splitList(const QString &text)
+QStringList splitList(const ZelManagerSqlStatement &query, int column)
 {
-    return text.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    int size = 0;
+    query.utf8(column, size);
+    if (size == 0)
+        return QStringList();
+    return query.text(column).split(QLatin1Char(';'), Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -19,41 +21,90 @@ ZelManagerPackageLoader::ZelManagerPackageLoader(
     , m_repositories(repositories)
     , m_architecture(architecture)
 {
+    for (const Repository &repository : repositories)
+        m_repositoryUrls.append(repository.url.toString());
+}
+
+// Names are nearly always ASCII: those are widened into the reused key
+// without allocating.
+int ZelManagerPackageLoader::idOf(const ZelManagerSqlStatement &query, int column, bool add)
+{
+    int size = 0;
+    const char *data = query.utf8(column, size);
+    bool ascii = true;
+    for (int i = 0; i < size && ascii; ++i)
+        ascii = uchar(data[i]) < 0x80;
+    if (ascii) {
+        m_key.resize(size);
+        QChar *out = m_key.data();
+        for (int i = 0; i < size; ++i)
+            out[i] = QLatin1Char(data[i]);
+    } else {
+        m_key = QString::fromUtf8(data, size);
+    }
+    const auto found = m_ids.constFind(m_key);
+    if (found != m_ids.constEnd())
+        return *found;
+    if (!add)
+        return -1;
+    const int id = m_entries.size();
+    m_entries.append(Entry());
+    m_entries.last().name = QString(m_key.constData(), m_key.size());
+    m_ids.insert(m_entries.last().name, id);
+    return id;
 }
 
 void ZelManagerPackageLoader::readStatus()
 {
     m_statusRows.clear();
-    QSet<QString> seen;
     ZelManagerSqlStatement query(m_statusDb, "SELECT package,status,requested,dependant FROM status;");
     while (query.next()) {
-        const QString name = query.text(0);
-        if (seen.contains(name))
+        const int id = idOf(query, 0, true);
+        Entry &entry = m_entries[id];
+        if (entry.hasStatus)
             continue;
-        seen.insert(name);
-        m_statusRows.append({ name, int(query.int64(1)), splitList(query.text(2)), splitList(query.text(3)) });
+        entry.hasStatus = true;
+        m_statusRows.append({ entry.name, int(query.int64(1)), splitList(query, 2), splitList(query, 3), id });
     }
+}
+
+void ZelManagerPackageLoader::setStatusRows(QVector<StatusRow> rows)
+{
+    for (Entry &entry : m_entries)
+        entry.hasStatus = false;
+    for (const StatusRow &row : qAsConst(rows))
+        m_entries[row.id].hasStatus = true;
+    m_statusRows = std::move(rows);
+}
+
+bool ZelManagerPackageLoader::hasStatusRow(const QString &name) const
+{
+    const auto found = m_ids.constFind(name);
+    return found != m_ids.constEnd() && m_entries.at(*found).hasStatus;
 }
 
 void ZelManagerPackageLoader::readInstalled()
 {
-    m_installed.clear();
-    m_installedNames.clear();
     ZelManagerSqlStatement query(m_statusDb, "SELECT name,time,version,repository,maintainer,description FROM infos;");
     while (query.next()) {
-        const QString name = query.text(0);
-        if (m_installed.contains(name))
+        const int id = idOf(query, 0, true);
+        Entry &entry = m_entries[id];
+        if (entry.installed)
             continue;
-        m_installedNames.append(name);
-        m_installed.insert(
-            name, { { query.text(2), query.int64(1), -1 }, query.text(3), query.text(4), query.text(5) });
+        entry.installed = true;
+        m_installedOrder.append(id);
+        entry.installedVersion = { query.text(2), query.int64(1), -1 };
+        entry.installedRepository = query.text(3);
+        entry.installedMaintainer = query.text(4);
+        entry.installedDescription = query.text(5);
     }
-    m_installedCategories = readCategories(m_statusDb, -1);
-}
-
-ZelManagerPackageLoader::Version ZelManagerPackageLoader::installed(const QString &name) const
-{
-    return m_installed.value(name).version;
+    // Only a status row's categories are ever shown.
+    ZelManagerSqlStatement categories(m_statusDb, "SELECT category,package FROM categories;");
+    while (categories.next()) {
+        const int id = idOf(categories, 1, false);
+        if (id >= 0)
+            m_entries[id].installedCategories.append(categories.text(0));
+    }
 }
 
 bool ZelManagerPackageLoader::isNewer(const Version &candidate, const Version &current)
@@ -66,64 +117,71 @@ bool ZelManagerPackageLoader::isNewer(const Version &candidate, const Version &c
 
 void ZelManagerPackageLoader::readOffers()
 {
-    m_versions.clear();
-    m_newest.clear();
-    m_offeredNames.clear();
     for (int index = 0; index < m_repositories.size(); ++index) {
         ZelManagerSqlStatement query(
             m_repositories.at(index).db, "SELECT package,version,time FROM filenames WHERE architecture=?;");
         query.bind(1, m_architecture);
         while (query.next()) {
-            const QString name = query.text(0);
+            const int id = idOf(query, 0, true);
+            Entry &entry = m_entries[id];
             const Version offer { query.text(1), query.int64(2), index };
-            auto newest = m_newest.find(name);
-            if (newest == m_newest.end()) {
-                m_offeredNames.append(name);
-                m_newest.insert(name, offer);
-            } else if (isNewer(offer, *newest)) {
-                *newest = offer;
+            if (entry.newest.repository < 0) {
+                m_offeredOrder.append(id);
+                entry.newest = offer;
+            } else if (isNewer(offer, entry.newest)) {
+                entry.newest = offer;
             }
-            QStringList &versions = m_versions[name];
-            if (!versions.contains(offer.version))
-                versions.append(offer.version);
+            if (!entry.versions.contains(offer.version))
+                entry.versions.append(offer.version);
         }
     }
 }
 
-QHash<QString, QStringList> ZelManagerPackageLoader::readCategories(sqlite3 *db, int repository) const
+QVector<int> ZelManagerPackageLoader::unrecordedIds() const
 {
-    QHash<QString, QStringList> categories;
-    ZelManagerSqlStatement query(db, "SELECT category,package FROM categories;");
-    while (query.next()) {
-        const QString name = query.text(1);
-        if (repository < 0 || isNewestIn(name, repository))
-            categories[name].append(query.text(0));
+    QVector<int> ids;
+    QVector<bool> taken(m_entries.size(), false);
+    for (const QVector<int> *order : { &m_offeredOrder, &m_installedOrder }) {
+        for (int id : *order) {
+            if (!m_entries.at(id).hasStatus && !taken.at(id)) {
+                taken[id] = true;
+                ids.append(id);
+            }
+        }
     }
-    return categories;
-}
-
-bool ZelManagerPackageLoader::isNewestIn(const QString &name, int repository) const
-{
-    const auto newest = m_newest.constFind(name);
-    return newest != m_newest.constEnd() && newest->repository == repository;
+    return ids;
 }
 
 // Only what a record will show is kept: the rows of packages whose newest
 // offer comes from that repository.
 void ZelManagerPackageLoader::readRepositoryInfos()
 {
-    m_repositoryInfos.clear();
+    for (Entry &entry : m_entries) {
+        entry.hasOfferedInfo = false;
+        entry.maintainer.clear();
+        entry.description.clear();
+        entry.categories.clear();
+    }
     for (int index = 0; index < m_repositories.size(); ++index) {
-        RepositoryInfos infos;
         sqlite3 *db = m_repositories.at(index).db;
         ZelManagerSqlStatement query(db, "SELECT name,maintainer,description FROM infos;");
         while (query.next()) {
-            const QString name = query.text(0);
-            if (isNewestIn(name, index) && !infos.infos.contains(name))
-                infos.infos.insert(name, { query.text(1), query.text(2) });
+            const int id = idOf(query, 0, false);
+            if (id < 0)
+                continue;
+            Entry &entry = m_entries[id];
+            if (entry.newest.repository != index || entry.hasOfferedInfo)
+                continue;
+            entry.hasOfferedInfo = true;
+            entry.maintainer = query.text(1);
+            entry.description = query.text(2);
         }
-        infos.categories = readCategories(db, index);
-        m_repositoryInfos.append(infos);
+        ZelManagerSqlStatement categories(db, "SELECT category,package FROM categories;");
+        while (categories.next()) {
+            const int id = idOf(categories, 1, false);
+            if (id >= 0 && m_entries.at(id).newest.repository == index)
+                m_entries[id].categories.append(categories.text(0));
+        }
     }
 }
 
@@ -134,19 +192,14 @@ void ZelManagerPackageLoader::fill(ZelManagerPackage &record, const StatusRow &r
 {
     record.clearForLoad();
     record.setStoredState(row.flags, row.requestedBy, row.dependants);
+    const Entry &entry = m_entries.at(row.id);
     if (row.flags & ZelManagerPackage::FlagInstalled) {
-        const InstalledRow installed = m_installed.value(row.name);
-        record.setInstalledData(installed.version.version, installed.version.time, installed.repository,
-            installed.maintainer, installed.description, m_installedCategories.value(row.name));
+        record.setInstalledData(entry.installedVersion.version, entry.installedVersion.time, entry.installedRepository,
+            entry.installedMaintainer, entry.installedDescription, entry.installedCategories);
     }
-    const auto versions = m_versions.constFind(row.name);
-    if (versions == m_versions.constEnd())
+    if (entry.newest.repository < 0)
         return;
-    record.setAvailableVersions(*versions);
-    const Version newest = m_newest.value(row.name);
-    const RepositoryInfos *infos
-        = newest.repository < m_repositoryInfos.size() ? &m_repositoryInfos.at(newest.repository) : nullptr;
-    const QPair<QString, QString> info = infos ? infos->infos.value(row.name) : QPair<QString, QString>();
-    record.setAvailableData(newest.version, newest.time, m_repositories.at(newest.repository).url.toString(),
-        info.first, info.second, infos ? infos->categories.value(row.name) : QStringList());
+    record.setAvailableVersions(entry.versions);
+    record.setAvailableData(entry.newest.version, entry.newest.time, m_repositoryUrls.at(entry.newest.repository),
+        entry.maintainer, entry.description, entry.categories);
 }

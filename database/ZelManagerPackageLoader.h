@@ -5,15 +5,19 @@
 
 #include <QHash>
 #include <QList>
-#include <QPair>
 #include <QUrl>
 #include <QVector>
 
 struct sqlite3;
+class ZelManagerSqlStatement;
 
 // Reads what the package records are made of from the status file and the
 // repository files in a few whole-table scans. Loading 60,000 records this way
 // costs a handful of scans instead of several lookups per package.
+//
+// Every name met gets a number on first sight, and all that is read about it
+// is kept in one entry under that number: one hash lookup per row read, and
+// no per-name tables built and torn down by each read.
 class ZelManagerPackageLoader
 {
 public:
@@ -29,6 +33,7 @@ public:
         int flags = 0;
         QStringList requestedBy;
         QStringList dependants;
+        int id = -1; // the name's number
     };
     // One offered or installed version.
     struct Version
@@ -49,14 +54,21 @@ public:
 
     // The first row of every name, in table order.
     const QVector<StatusRow> &statusRows() const { return m_statusRows; }
-    bool isInstalled(const QString &name) const { return m_installed.contains(name); }
-    // Installed names in table order.
-    const QStringList &installedNames() const { return m_installedNames; }
-    Version installed(const QString &name) const;
-    // The newest offered version of name; repository -1 when none is offered.
-    Version newestOffer(const QString &name) const { return m_newest.value(name); }
-    // Offered names in the order they were first met.
-    const QStringList &offeredNames() const { return m_offeredNames; }
+    // Replaces the rows read by readStatus() with what the "status" table
+    // holds after the caller changed it.
+    void setStatusRows(QVector<StatusRow> rows);
+    bool hasStatusRow(const QString &name) const;
+
+    // By the number of a name met by one of the reads.
+    QString name(int id) const { return m_entries.at(id).name; }
+    bool isInstalled(int id) const { return m_entries.at(id).installed; }
+    const Version &installed(int id) const { return m_entries.at(id).installedVersion; }
+    // The newest offered version; repository -1 when none is offered.
+    const Version &newestOffer(int id) const { return m_entries.at(id).newest; }
+    // The names that are offered or installed but have no status row:
+    // offered ones in the order they were first met, then installed ones in
+    // table order.
+    QVector<int> unrecordedIds() const;
 
     // Fills record from row and what was read (readInstalled, readOffers and
     // readRepositoryInfos first).
@@ -67,34 +79,39 @@ public:
     static bool isNewer(const Version &candidate, const Version &current);
 
 private:
-    struct InstalledRow
+    struct Entry
     {
-        Version version;
-        QString repository;
+        QString name;
+        bool hasStatus = false;
+        bool installed = false;
+        bool hasOfferedInfo = false;
+        Version installedVersion;
+        QString installedRepository;
+        QString installedMaintainer;
+        QString installedDescription;
+        QStringList installedCategories;
+        Version newest;
+        QStringList versions; // every offered version, once
+        // Of the repository of the newest offer.
         QString maintainer;
         QString description;
-    };
-    struct RepositoryInfos
-    {
-        QHash<QString, QPair<QString, QString>> infos; // name -> (maintainer, description)
-        QHash<QString, QStringList> categories;
+        QStringList categories;
     };
 
-    // Categories by package; of a repository only those of its newest offers.
-    QHash<QString, QStringList> readCategories(sqlite3 *db, int repository) const;
-    bool isNewestIn(const QString &name, int repository) const;
+    // The number of the name in column of query's row; a new one for a name
+    // not met before when add is set, otherwise -1.
+    int idOf(const ZelManagerSqlStatement &query, int column, bool add);
 
     sqlite3 *m_statusDb;
     QList<Repository> m_repositories;
+    QStringList m_repositoryUrls;
     QString m_architecture;
     QVector<StatusRow> m_statusRows;
-    QHash<QString, InstalledRow> m_installed;
-    QStringList m_installedNames;
-    QHash<QString, QStringList> m_installedCategories;
-    QHash<QString, QStringList> m_versions; // every offered version, once
-    QHash<QString, Version> m_newest;
-    QStringList m_offeredNames;
-    QVector<RepositoryInfos> m_repositoryInfos;
+    QHash<QString, int> m_ids;
+    QVector<Entry> m_entries;
+    QVector<int> m_offeredOrder;
+    QVector<int> m_installedOrder;
+    QString m_key; // reused for lookups, so that a lookup allocates nothing
 };
 
 #endif // ZELMANAGERPACKAGELOADER_H

@@ -29,8 +29,9 @@ namespace {
 const int ProgressIntervalMs = 100;
 // Largest index taken (an index of 60,000 packages has about 70 MB).
 const qint64 SizeLimit = qint64(1) << 30;
-// Most bytes taken from the reply before the event loop gets a turn.
-const qint64 ReadSliceBytes = 8 << 20;
+// Most bytes taken from the reply (and written to the spool) before the
+// event loop gets a turn.
+const qint64 ReadSliceBytes = 2 << 20;
 // A server that sends nothing for this long has failed.
 const int TransferTimeoutMs = 60000;
 
@@ -127,6 +128,7 @@ ZelManagerRepositoryUpdater::~ZelManagerRepositoryUpdater()
         m_reply->abort();
         m_reply->deleteLater();
     }
+    removeSpool();
 }
 
 QUrl ZelManagerRepositoryUpdater::indexUrl(const QUrl &repository)
@@ -153,7 +155,16 @@ bool ZelManagerRepositoryUpdater::start(const QUrl &url)
     const ZelManagerDatabase *database = ZelManagerDatabase::s_instance;
     m_ownedByDatabase = database && database->m_repositoryDbs.value(url) == m_repositoryDb;
     m_targetFile = m_ownedByDatabase ? database->repositoryPath(url) : QString();
-    m_buffer.clear();
+    // Beside the repository's file, where the import's file is built too; a
+    // spool left by a process that ended goes with the stale imports.
+    const QString base
+        = m_ownedByDatabase ? m_targetFile : QDir::temp().filePath(QStringLiteral("zelmanager-index.db"));
+    removeSpool();
+    m_spool.setFileName(base + QStringLiteral(".import-%1.xml").arg(quintptr(this), 0, 16));
+    activeImports().insert(m_spool.fileName());
+    m_received = 0;
+    m_storeError.clear();
+    m_abortRequested = false;
     m_errorText.clear();
     m_canceled = false;
     m_finished = false;
@@ -192,44 +203,57 @@ void ZelManagerRepositoryUpdater::onDownloadReadyRead()
 
 void ZelManagerRepositoryUpdater::onDownloadProgress(qint64 received, qint64 total)
 {
-    reserve(total);
     m_progressValue = total > 0 ? int(received * 100 / total) : -1;
     emit progress(m_progressValue);
 }
 
-void ZelManagerRepositoryUpdater::reserve(qint64 total)
-{
-    if (total > 0 && total <= SizeLimit && m_buffer.capacity() < total)
-        m_buffer.reserve(int(total));
-}
-
-// Takes at most ReadSliceBytes from the reply, straight into the buffer (a
-// local index arrives all at once); true when nothing is left.
+// Takes at most ReadSliceBytes from the reply into the spool (a local index
+// arrives all at once); true when nothing is left.
 bool ZelManagerRepositoryUpdater::readSlice()
 {
-    if (m_buffer.isEmpty())
-        reserve(m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+    char chunk[64 * 1024];
     qint64 budget = ReadSliceBytes;
-    while (budget > 0 && m_reply->bytesAvailable() > 0) {
-        const int size = m_buffer.size();
-        const int wanted = int(qMin(qMin(m_reply->bytesAvailable(), budget), SizeLimit - size));
+    while (budget > 0 && m_reply->bytesAvailable() > 0 && m_storeError.isEmpty()) {
+        const qint64 wanted = qMin(qMin<qint64>(sizeof chunk, budget), SizeLimit - m_received);
         if (wanted <= 0)
             break;
-        m_buffer.resize(size + wanted);
-        const qint64 read = m_reply->read(m_buffer.data() + size, wanted);
-        m_buffer.resize(size + int(qMax<qint64>(read, 0)));
-        if (read <= 0)
+        const qint64 read = m_reply->read(chunk, wanted);
+        if (read <= 0 || !store(chunk, read))
             break;
         budget -= read;
     }
-    if (m_buffer.size() < SizeLimit)
+    if (m_received < SizeLimit && m_storeError.isEmpty())
         return m_reply->bytesAvailable() <= 0;
     // Whatever a server sends beyond that is not kept, nor waited for.
-    if (!m_tooLarge) {
-        m_tooLarge = true;
+    if (!m_abortRequested) {
+        m_abortRequested = true;
+        m_tooLarge = m_storeError.isEmpty();
         QMetaObject::invokeMethod(m_reply, &QNetworkReply::abort, Qt::QueuedConnection);
     }
     return true;
+}
+
+bool ZelManagerRepositoryUpdater::store(const char *data, qint64 size)
+{
+    if (!m_spool.isOpen() && !m_spool.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        m_storeError = m_spool.errorString();
+        return false;
+    }
+    if (m_spool.write(data, size) != size) {
+        m_storeError = m_spool.errorString();
+        return false;
+    }
+    m_received += size;
+    return true;
+}
+
+void ZelManagerRepositoryUpdater::removeSpool()
+{
+    m_spool.close();
+    if (!m_spool.fileName().isEmpty()) {
+        QFile::remove(m_spool.fileName());
+        activeImports().remove(m_spool.fileName());
+    }
 }
 
 void ZelManagerRepositoryUpdater::scheduleRead()
@@ -266,8 +290,16 @@ void ZelManagerRepositoryUpdater::onDownloadFinished()
     reply->disconnect(this);
     reply->deleteLater();
     m_reply = nullptr;
-    if (failed) {
-        m_buffer.clear();
+    if (!failed && !m_spool.isOpen() && !m_spool.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        m_storeError = m_spool.errorString(); // an empty index
+    if (!failed && m_spool.isOpen() && !m_spool.flush())
+        m_storeError = m_spool.errorString();
+    m_spool.close();
+    if (failed || !m_storeError.isEmpty()) {
+        if (!m_storeError.isEmpty() && !m_canceled)
+            m_errorText = tr("The index cannot be stored in %1: %2")
+                              .arg(QDir::toNativeSeparators(m_spool.fileName()), m_storeError);
+        removeSpool();
         finish();
         return;
     }
@@ -283,6 +315,8 @@ bool ZelManagerRepositoryUpdater::downloadFailed(QNetworkReply *reply)
         m_errorText = tr("The update was canceled.");
         return true;
     }
+    if (!m_storeError.isEmpty())
+        return true;
     if (m_tooLarge) {
         m_errorText = tr("The index %1 is larger than %2 MB.").arg(reply->url().toString()).arg(SizeLimit >> 20);
         return true;
@@ -298,10 +332,10 @@ bool ZelManagerRepositoryUpdater::downloadFailed(QNetworkReply *reply)
         return true;
     }
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && m_buffer.size() < length.toLongLong()) {
+    if (length.isValid() && m_received < length.toLongLong()) {
         m_errorText = tr("The download of %1 ended after %2 of %3 bytes.")
                           .arg(reply->url().toString())
-                          .arg(m_buffer.size())
+                          .arg(m_received)
                           .arg(length.toLongLong());
         return true;
     }
@@ -321,7 +355,7 @@ void ZelManagerRepositoryUpdater::startImport()
         m_importFile = QDir::temp().filePath(QStringLiteral("zelmanager-index.db") + suffix);
     }
     activeImports().insert(m_importFile);
-    m_import.reset(new ZelManagerIndexImport(m_buffer, m_importFile));
+    m_import.reset(new ZelManagerIndexImport(m_spool.fileName(), m_importFile));
     connect(m_import.data(), &QThread::finished, this, &ZelManagerRepositoryUpdater::onImportFinished);
     m_import->start();
     m_progressTimer.start();
@@ -346,8 +380,7 @@ void ZelManagerRepositoryUpdater::onImportFinished()
         m_packageCount = m_import->packageCount();
     m_import.reset();
     activeImports().remove(m_importFile);
-    m_buffer.clear();
-    m_buffer.squeeze();
+    removeSpool();
     finish();
 }
 

@@ -2,6 +2,7 @@
 #define ZELMANAGERREPOSITORYUPDATER_H
 
 #include <QByteArray>
+#include <QFile>
 #include <QObject>
 #include <QPointer>
 #include <QScopedPointer>
@@ -80,8 +81,9 @@ private slots:
     void onImportFinished();
 
 private:
-    void reserve(qint64 total);
     bool readSlice();
+    bool store(const char *data, qint64 size);
+    void removeSpool();
     void scheduleRead();
     bool downloadFailed(QNetworkReply *reply);
     void startImport();
@@ -95,7 +97,12 @@ private:
     int m_progressValue = 0;
     QString m_work;
     sqlite3 *m_repositoryDb;
-    QByteArray m_buffer;
+    // The index is kept on disk while it downloads and is read from there:
+    // tens of megabytes never sit in memory.
+    QFile m_spool;
+    qint64 m_received = 0;
+    QString m_storeError;
+    bool m_abortRequested = false;
     QTimer m_progressTimer;
     QString m_errorText;
     QPointer<QNetworkReply> m_reply;

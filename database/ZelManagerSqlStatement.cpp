@@ -31,6 +31,13 @@ ZelManagerSqlStatement &ZelManagerSqlStatement::bind(int index, const QString &v
     return *this;
 }
 
+ZelManagerSqlStatement &ZelManagerSqlStatement::bindUtf8(int index, const char *data, int size)
+{
+    if (m_statement)
+        sqlite3_bind_text(m_statement, index, data, size, SQLITE_STATIC);
+    return *this;
+}
+
 ZelManagerSqlStatement &ZelManagerSqlStatement::bind(int index, qint64 value)
 {
     if (m_statement)
@@ -79,6 +86,13 @@ QString ZelManagerSqlStatement::text(int column) const
         return QString();
     const char *data = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
     return data ? QString::fromUtf8(data, sqlite3_column_bytes(m_statement, column)) : QString();
+}
+
+const char *ZelManagerSqlStatement::utf8(int column, int &size) const
+{
+    const char *data = m_statement ? reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column)) : nullptr;
+    size = data ? sqlite3_column_bytes(m_statement, column) : 0;
+    return data ? data : "";
 }
 
 qint64 ZelManagerSqlStatement::int64(int column) const

@@ -24,6 +24,9 @@ public:
     // Parameters count from 1, as in SQLite.
     ZelManagerSqlStatement &bind(int index, const QString &value);
     ZelManagerSqlStatement &bind(int index, qint64 value);
+    // UTF-8 bytes bound without a copy: they must stay unchanged until the
+    // statement has run with them.
+    ZelManagerSqlStatement &bindUtf8(int index, const char *data, int size);
 
     // Steps to the next row; false at the end or on failure.
     bool next();
@@ -33,6 +36,9 @@ public:
     void reset();
 
     QString text(int column) const;
+    // The column's text as UTF-8 bytes, without a copy: valid until the next
+    // step. size receives their count.
+    const char *utf8(int column, int &size) const;
     qint64 int64(int column) const;
 
 private:

@@ -126,6 +126,8 @@ private slots:
     void emptyIndexEmptiesTheRepository();
     void malformedIndexKeepsPreviousContent_data();
     void malformedIndexKeepsPreviousContent();
+    void otherRootIsRefusedAtOnce();
+    void largeIndexIsReadInPieces();
     void importInsideBatchReachesRecords();
     void swapNeverLeavesTheFileMissing();
     void download_data();
@@ -220,7 +222,6 @@ void TestUpdater::dependencyTexts()
 void TestUpdater::unknownElementsAreSkippedWithTheirContent()
 {
     const QByteArray xml = "<?xml version=\"1.0\"?>\n<!-- written by a newer tool -->\n"
-                           "<wrapper><package><name>before</name></package>\n"
                            "<vantor-packages>\n"
                            " <mirror><package><name>ghost</name></package></mirror>\n"
                            " <package>\n"
@@ -235,7 +236,7 @@ void TestUpdater::unknownElementsAreSkippedWithTheirContent()
                            "  </files>\n"
                            "  <future kind=\"x\"><description>no</description></future>\n"
                            " </package>\n"
-                           "</vantor-packages></wrapper>\n";
+                           "</vantor-packages>\n";
     QCOMPARE(update(xml).errorText, QString());
     // Texts are kept as the index gives them, blanks and markup included.
     QCOMPARE(rows("SELECT * FROM infos;"), Rows({ { "real", "  Bob  ", "Line one\n<b>two</b> & 'three'" } }));
@@ -288,6 +289,39 @@ void TestUpdater::malformedIndexKeepsPreviousContent()
     QCOMPARE(names(), Rows({ { "alpha" } }));
     QCOMPARE(rows("SELECT count(*) FROM dependencies;"), Rows({ { "3" } }));
     QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*", "*.old" }, QDir::Files), QStringList());
+}
+
+// A document of another kind is refused at its root element, with the name
+// it has; what follows the root's start (here malformed) is never read.
+void TestUpdater::otherRootIsRefusedAtOnce()
+{
+    QCOMPARE(update(TestRepository::index(Alpha)).errorText, QString());
+    const QByteArray page = "<?xml version=\"1.0\"?><!-- a server's error page -->\n<html><body>"
+                            "<vantor-packages><package><name>x</name></package></vantor-packages></p></html>";
+    const TestRepository::Run run = update(page);
+    checkFailedRun(run);
+    QCOMPARE(run.errorText,
+        QStringLiteral("The file is not a repository index: its root element is \"html\", not \"vantor-packages\"."));
+    QCOMPARE(names(), Rows({ { "alpha" } }));
+}
+
+// The index is handed to the XML reader in pieces: packages that straddle
+// two pieces are read whole, and an index cut short far beyond the first
+// piece still fails as a whole.
+void TestUpdater::largeIndexIsReadInPieces()
+{
+    const QByteArray index = largeIndex(3000);
+    QVERIFY(index.size() > 256 * 1024);
+    QCOMPARE(update(index).errorText, QString());
+    QCOMPARE(
+        rows("SELECT count(*), min(name), max(name) FROM infos;"), Rows({ { "3000", "package-0", "package-999" } }));
+    QCOMPARE(rows("SELECT count(*) FROM dependencies WHERE comparision='>= 1.0';"), Rows({ { "3000" } }));
+    QCOMPARE(rows("SELECT description FROM infos WHERE name='package-2999';"), Rows({ { "Package number 2999" } }));
+
+    const TestRepository::Run cut = update(index.left(index.size() - 1000));
+    checkFailedRun(cut);
+    QVERIFY2(cut.errorText.contains(QStringLiteral("malformed")), qPrintable(cut.errorText));
+    QCOMPARE(rows("SELECT count(*) FROM infos;"), Rows({ { "3000" } }));
 }
 
 #ifdef Q_OS_LINUX

@@ -52,9 +52,14 @@ void ZelManagerPackageFilterModel::setSourceModel(QAbstractItemModel *model)
     };
 }
 
+// The package model's rows are in name order already: sorted by name, the
+// list keeps the source's order, which spares a sort of up to all rows at
+// every search and filter change.
 void ZelManagerPackageFilterModel::sort(int column, Qt::SortOrder order)
 {
     m_sortKeysValid = false;
+    if (m_packages && column == 0 && order == Qt::AscendingOrder && m_sortMode == SortByName)
+        column = -1;
     QSortFilterProxyModel::sort(column, order);
 }
 
