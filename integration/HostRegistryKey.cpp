@@ -83,7 +83,8 @@ Hive readHive(const QString &file)
         }
         int eq = line.indexOf(QLatin1Char('='));
         int colon = line.indexOf(QLatin1Char(':'), eq + 1);
-        if (!key || eq <= 0 || colon < 0)
+        // A line that starts with "=" holds the key's default value (empty name).
+        if (!key || eq < 0 || colon < 0)
             continue;
         QString name = unescape(line.left(eq));
         QString type = line.mid(eq + 1, colon - eq - 1);

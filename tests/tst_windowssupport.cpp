@@ -52,6 +52,21 @@ private slots:
         QVERIFY(QFileInfo::exists(m_sandbox->hostRoot() + QStringLiteral("/registry/machine.reg")));
     }
 
+    // The default value of a key has the empty name; it survives the hive
+    // being read and written again for another value.
+    void registryDefaultValueRoundTrips()
+    {
+        HostRegistryKey key(HostRegistryKey::LocalMachine, QStringLiteral("Software\\Test"));
+        QVERIFY(key.setString(QString(), QStringLiteral("default"), HostRegistryKey::String));
+        QVERIFY(key.setString(QStringLiteral("other"), QStringLiteral("x")));
+        HostRegistryKey::ValueType type;
+        QCOMPARE(key.value(QString(), &type).toString(), QStringLiteral("default"));
+        QCOMPARE(type, HostRegistryKey::String);
+        QCOMPARE(key.valueNames(), QStringList({ QString(), QStringLiteral("other") }));
+        QVERIFY(key.deleteValue(QString()));
+        QCOMPARE(key.valueNames(), QStringList { QStringLiteral("other") });
+    }
+
     void addToSystemPathCleansEntries()
     {
         setMachinePath(QStringLiteral("c:\\tools; D:\\x;;E:\\y"));
