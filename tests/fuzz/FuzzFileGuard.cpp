@@ -315,6 +315,18 @@ int chmod(const char *path, mode_t mode)
     return call(path, mode);
 }
 
+// Durability is no concern of a fuzz run: the atomic saves of the registry
+// hive and the settings would otherwise wait for the disk on every input.
+int fsync(int)
+{
+    return 0;
+}
+
+int fdatasync(int)
+{
+    return 0;
+}
+
 int fchmodat(int directory, const char *path, mode_t mode, int flags)
 {
     FuzzFileGuard::check("fchmodat", directory, path);

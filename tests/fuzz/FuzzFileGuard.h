@@ -9,7 +9,8 @@
 // C library functions that Qt, SQLite and libarchive call. While armed, a
 // change outside the allowed folders aborts the process with the path; the
 // main thread and the other threads may have different folders (an
-// installer's unpacking thread writes only below its target).
+// installer's unpacking thread writes only below its target). fsync() and
+// fdatasync() return at once.
 class FuzzFileGuard
 {
 public:
