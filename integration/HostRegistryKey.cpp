@@ -71,7 +71,10 @@ Hive readHive(const QString &file)
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return hive;
-    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    // With its size: the text of a value may hold a zero character, and
+    // reading up to it would lose the rest of the hive.
+    const QByteArray bytes = f.readAll();
+    const QStringList lines = QString::fromUtf8(bytes.constData(), bytes.size()).split(QLatin1Char('\n'));
     Key *key = nullptr;
     for (const QString &line : lines) {
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {

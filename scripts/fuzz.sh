@@ -20,6 +20,12 @@ build=${ZEL_FUZZ_BUILD:-$source_dir/build-fuzz}
 seconds=${ZEL_FUZZ_SECONDS:-5}
 jobs=${ZEL_FUZZ_JOBS:-2}
 
+# The targets' sandboxes see many small files made and removed per input: in
+# memory that is several times faster than on disk.
+if [ -z "$TMPDIR" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm
+fi
+
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEL_FUZZ=ON >/dev/null
 fi
@@ -36,7 +42,7 @@ run_target() {
   echo "fuzz.sh: fuzz_$name for $2 s"
   # Leaks are looked for in every run; a slow input counts as a hang.
   # shellcheck disable=SC2086
-  "$program" -max_total_time="$2" -timeout=20 -rss_limit_mb=3072 -print_final_stats=1 \
+  "$program" -max_total_time="$2" -timeout=20 -rss_limit_mb=3072 -error_exitcode=1 -print_final_stats=1 \
     -artifact_prefix="$work/" $dict $ZEL_FUZZ_OPTIONS "$work/corpus" "$source_dir/tests/fuzz/corpus/$name"
 }
 

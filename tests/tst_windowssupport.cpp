@@ -67,6 +67,20 @@ private slots:
         QCOMPARE(key.valueNames(), QStringList { QStringLiteral("other") });
     }
 
+    // A zero character inside a value must not end the hive there.
+    void registryValueWithZeroCharacterKeepsTheRest()
+    {
+        HostRegistryKey key(HostRegistryKey::LocalMachine, QStringLiteral("A"));
+        const QString zero = QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+        QVERIFY(key.setString(zero, zero));
+        QVERIFY(key.setString(QStringLiteral("z"), QStringLiteral("after")));
+        HostRegistryKey other(HostRegistryKey::LocalMachine, QStringLiteral("B"));
+        QVERIFY(other.setString(QStringLiteral("x"), QStringLiteral("y")));
+        QCOMPARE(key.value(zero).toString(), zero);
+        QCOMPARE(key.value(QStringLiteral("z")).toString(), QStringLiteral("after"));
+        QCOMPARE(other.value(QStringLiteral("x")).toString(), QStringLiteral("y"));
+    }
+
     void addToSystemPathCleansEntries()
     {
         setMachinePath(QStringLiteral("c:\\tools; D:\\x;;E:\\y"));

@@ -1,6 +1,7 @@
 // The emulated registry hive. Input byte 0 chooses:
 //  - even: the rest is a list of values (key path, then name, type and data
-//    per value, each text ended by a zero byte) stored under one machine key;
+//    per value, each text ended by a zero byte, byte 1 standing for a zero
+//    character) stored under one machine key;
 //    every name and value must read back as stored, and a value stored under
 //    another key must change none of them;
 //  - odd: the rest is a hive file as found on disk; rewriting the hive (by
@@ -63,7 +64,9 @@ QString nextText(const QByteArray &data, int &at)
     int end = data.indexOf('\0', at);
     if (end < 0)
         end = data.size();
-    const QString text = QString::fromUtf8(data.mid(at, end - at));
+    // Byte 1 stands for the zero character, which may be part of a name or value.
+    QString text = QString::fromUtf8(data.mid(at, end - at));
+    text.replace(QChar(1), QChar(0));
     at = end + 1;
     return text;
 }
