@@ -96,7 +96,7 @@ void checkAlternative(const QString &path, const DesktopEntry &entry)
     trigger.finish();
     const QString name = entry.localizedName();
     const bool usable = entry.type == DesktopEntryType::Alternative && entry.priority > 0 && !name.isEmpty()
-        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
     const QString config = folder + QLatin1Char('/') + ZelManagerAlternativeTrigger::configFileName(name);
     if (usable) {
         FUZZ_CHECK(FuzzSupport::readFile(config) == (name + QLatin1Char('=') + entry.value).toUtf8(), config);
