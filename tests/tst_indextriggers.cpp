@@ -264,6 +264,23 @@ private slots:
         QVERIFY(!TestSandbox::readFile(index).contains(QStringLiteral("64x64")));
     }
 
+    // A listed folder without a Size of its own takes the scanned values at
+    // once; kept with no size it would leave the list, and come back at the
+    // next update.
+    void listedFolderWithoutSizeTakesTheScan()
+    {
+        const QString theme = themeFolder(QStringLiteral("hicolor"));
+        const QString index = theme + QStringLiteral("/index.theme");
+        QVERIFY(TestSandbox::writeFile(index, "[Icon Theme]\nName=Mine\nDirectories=48x48/apps\n"));
+        writeImage(theme + QStringLiteral("/48x48/apps/a.png"), 48, 48);
+        const QString expected = QStringLiteral("[Icon Theme]\nName=Mine\nDirectories=48x48/apps\n\n"
+                                                "[48x48/apps]\nSize=48\nContext=Applications\n\n");
+        runIconTrigger({ QStringLiteral("share/icons/hicolor/48x48/apps/a.png") });
+        QCOMPARE(TestSandbox::readFile(index), expected);
+        runIconTrigger({ QStringLiteral("share/icons/hicolor/48x48/apps/a.png") });
+        QCOMPARE(TestSandbox::readFile(index), expected);
+    }
+
     void removedThemeIsNotRevived()
     {
         const QString theme = themeFolder(QStringLiteral("gone"));
