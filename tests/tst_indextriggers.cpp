@@ -1,3 +1,4 @@
+#include "engine/ZelManagerPackageInstaller.h"
 #include "integration/WindowsSupport.h"
 #include "integration/ZelManagerTrigger.h"
 #include "integration/ZelManagerUpdateInfoDirTrigger.h"
@@ -151,6 +152,23 @@ private slots:
     // A manual of one huge line: the line is dropped as it streams by (in
     // time linear in its length, with at most a few KB of it kept), the
     // directory markers around it still count, long but sane lines stay.
+    // One gzip layer is undone, no more: a manual whose text is gzip data is
+    // read as that text (here: no entries), not unpacked again.
+    void manualIsDecompressedOnce()
+    {
+        QByteArray inner;
+        QVERIFY(ZelManagerPackageInstaller::gzipCompress(
+            "INFO-DIR-SECTION Inner\nSTART-INFO-DIR-ENTRY\n* Inner: (inner).\nEND-INFO-DIR-ENTRY\n",
+            QStringLiteral("inner.info"), &inner));
+        QByteArray outer;
+        QVERIFY(ZelManagerPackageInstaller::gzipCompress(inner, QStringLiteral("x.info"), &outer));
+        const QString file = target() + QStringLiteral("/x.info.gz");
+        QVERIFY(TestSandbox::writeFile(file, outer));
+        ZelManagerUpdateInfoDirTrigger::Sections sections;
+        QVERIFY(ZelManagerUpdateInfoDirTrigger::readManual(file, sections));
+        QVERIFY(sections.isEmpty());
+    }
+
     void hugeLineIsDropped()
     {
         const QByteArray sane = "* Sane: (sane).  " + QByteArray(3000, 's');
