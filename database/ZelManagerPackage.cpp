@@ -408,15 +408,25 @@ int sign(int value)
 }
 
 // Decimal parts compare by value at any length (build dates such as
-// 20240101123456789 exceed 64 bits); other parts by UTF-16 code units.
+// 20240101123456789 exceed 64 bits); other parts by UTF-16 code units. A
+// number and a text do not compare as texts, which would make the order go
+// round in circles (2 < 10 by value, "10" < "1a" < "2" as texts): an absent
+// part comes first, then the numbers, then the other texts.
 int compareParts(const QString &a, const QString &b)
 {
-    if (isDecimal(a) && isDecimal(b)) {
+    const bool aIsNumber = isDecimal(a);
+    const bool bIsNumber = isDecimal(b);
+    if (aIsNumber && bIsNumber) {
         const QStringRef x = withoutLeadingZeros(a);
         const QStringRef y = withoutLeadingZeros(b);
         if (x.size() != y.size())
             return x.size() < y.size() ? -1 : 1;
         return sign(x.compare(y));
+    }
+    if (aIsNumber != bIsNumber) {
+        if (a.isEmpty() || b.isEmpty())
+            return a.isEmpty() ? -1 : 1;
+        return aIsNumber ? -1 : 1;
     }
     return sign(a.compare(b));
 }
@@ -434,11 +444,11 @@ QPair<QString, QString> splitRevision(const QString &revision)
 int compareVersions(const QString &a, const QString &b)
 {
     const VersionParts x = parseVersion(a);
-    if (!x.valid)
-        return -1;
     const VersionParts y = parseVersion(b);
-    if (!y.valid)
-        return 1;
+    // Invalid versions sort first, among themselves by their text, so that
+    // the order stays an order (a version equals itself).
+    if (!x.valid || !y.valid)
+        return x.valid == y.valid ? sign(a.trimmed().compare(b.trimmed())) : (x.valid ? 1 : -1);
     const QString *left[] = { &x.major, &x.minor, &x.patch };
     const QString *right[] = { &y.major, &y.minor, &y.patch };
     for (int i = 0; i < 3; ++i) {

@@ -423,14 +423,21 @@ bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QStr
     ZelManagerFixupStream stream(m_oldPrefix, m_newPrefix, fix,
         [&file](const char *data, qint64 size) { return file.write(data, size) == size; });
     bool written = true;
+    // A file cut short (damaged archive, stop) is no file of the package and
+    // is listed nowhere: it does not stay.
+    const auto dropPartial = [&file]() {
+        file.close();
+        file.remove();
+        return false;
+    };
     for (;;) {
         if (m_stop)
-            return false;
+            return dropPartial();
         const la_ssize_t got = archive_read_data(archive, m_pieceBuffer.data(), size_t(m_pieceBuffer.size()));
         if (got < 0) {
             if (!m_stop)
                 markDamaged(ZelManagerArchiveEntry::errorText(archive));
-            return false;
+            return dropPartial();
         }
         if (got == 0)
             break;

@@ -71,7 +71,10 @@ Hive readHive(const QString &file)
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return hive;
-    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    // With its size: the text of a value may hold a zero character, and
+    // reading up to it would lose the rest of the hive.
+    const QByteArray bytes = f.readAll();
+    const QStringList lines = QString::fromUtf8(bytes.constData(), bytes.size()).split(QLatin1Char('\n'));
     Key *key = nullptr;
     for (const QString &line : lines) {
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
@@ -83,7 +86,8 @@ Hive readHive(const QString &file)
         }
         int eq = line.indexOf(QLatin1Char('='));
         int colon = line.indexOf(QLatin1Char(':'), eq + 1);
-        if (!key || eq <= 0 || colon < 0)
+        // A line that starts with "=" holds the key's default value (empty name).
+        if (!key || eq < 0 || colon < 0)
             continue;
         QString name = unescape(line.left(eq));
         QString type = line.mid(eq + 1, colon - eq - 1);

@@ -17,10 +17,12 @@ struct Selection
     QString value;
 };
 
-// A name is also a file name in the alternatives folder: it must stay there.
+// A name is also a file name in the alternatives folder: it must stay there,
+// and be the whole name (the system ends a file name at a zero character).
 bool isUsableName(const QString &name)
 {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
+        && !name.contains(QChar(0));
 }
 
 // name -> the provider with the strictly highest positive priority; among

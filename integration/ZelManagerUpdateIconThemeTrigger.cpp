@@ -253,7 +253,10 @@ void ZelManagerUpdateIconThemeTrigger::updateTheme(const QString &themeDir)
     bool changed = false;
     QSet<QString> known;
     for (auto it = theme.folders.begin(); it != theme.folders.end();) {
-        if (seen.contains(it->name)) {
+        // A listed folder whose group gives no size would leave the list when
+        // the index is written, and come back as new at the next update: the
+        // scanned record takes its place at once.
+        if (seen.contains(it->name) && it->size != 0) {
             known.insert(it->name);
             ++it;
         } else {

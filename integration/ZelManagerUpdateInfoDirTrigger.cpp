@@ -160,7 +160,9 @@ void ZelManagerUpdateInfoDirTrigger::removeFile(const QString &)
 bool ZelManagerUpdateInfoDirTrigger::readManual(const QString &file, Sections &sections)
 {
     std::unique_ptr<archive, ArchiveDeleter> reader(archive_read_new());
-    archive_read_support_filter_gzip(reader.get());
+    // Exactly one gzip layer, without bidding: a manual whose text happens to
+    // be gzip data itself is that text, not a second layer to undo.
+    archive_read_append_filter(reader.get(), ARCHIVE_FILTER_GZIP);
     archive_read_support_format_raw(reader.get());
     archive_entry *entry = nullptr;
     if (archive_read_open_filename(reader.get(), QFile::encodeName(file).constData(), BlockSize) != ARCHIVE_OK

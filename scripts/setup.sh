@@ -5,7 +5,7 @@
 set -e
 PACKAGES="build-essential cmake ninja-build ccache pkg-config python3 xz-utils \
   qtbase5-dev qtscript5-dev libqt5svg5-dev qttools5-dev-tools libsqlite3-dev libarchive-dev libarchive-tools \
-  clang-format breeze-icon-theme fonts-dejavu-core \
+  clang-format breeze-icon-theme fonts-dejavu-core clang libclang-rt-14-dev \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64"
 missing=""
 for p in $PACKAGES; do

@@ -46,6 +46,14 @@ QStringList sorted(const QSet<QString> &set)
     return list;
 }
 
+// The reader takes one line per entry and trims it: an entry with a line
+// break (which could even start a section of its own) or with white space
+// around it cannot be written so that it reads back, and is left out.
+bool isWritableEntry(const QString &entry)
+{
+    return !entry.contains(QLatin1Char('\n')) && !entry.contains(QLatin1Char('\r')) && entry == entry.trimmed();
+}
+
 } // namespace
 
 ZelManagerSettings *ZelManagerSettings::instance()
@@ -309,8 +317,10 @@ QByteArray ZelManagerSettings::fixConfigurationText() const
     for (const auto &section : sections) {
         text += QLatin1Char('\n') + section.first + QLatin1Char('\n');
         int position = 0;
-        for (const QString &entry : sorted(*section.second))
-            text += QString::number(position++) + QLatin1Char('=') + entry + QLatin1Char('\n');
+        for (const QString &entry : sorted(*section.second)) {
+            if (isWritableEntry(entry))
+                text += QString::number(position++) + QLatin1Char('=') + entry + QLatin1Char('\n');
+        }
     }
     return text.toUtf8();
 }

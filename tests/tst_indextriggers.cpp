@@ -1,3 +1,4 @@
+#include "engine/ZelManagerPackageInstaller.h"
 #include "integration/WindowsSupport.h"
 #include "integration/ZelManagerTrigger.h"
 #include "integration/ZelManagerUpdateInfoDirTrigger.h"
@@ -151,6 +152,23 @@ private slots:
     // A manual of one huge line: the line is dropped as it streams by (in
     // time linear in its length, with at most a few KB of it kept), the
     // directory markers around it still count, long but sane lines stay.
+    // One gzip layer is undone, no more: a manual whose text is gzip data is
+    // read as that text (here: no entries), not unpacked again.
+    void manualIsDecompressedOnce()
+    {
+        QByteArray inner;
+        QVERIFY(ZelManagerPackageInstaller::gzipCompress(
+            "INFO-DIR-SECTION Inner\nSTART-INFO-DIR-ENTRY\n* Inner: (inner).\nEND-INFO-DIR-ENTRY\n",
+            QStringLiteral("inner.info"), &inner));
+        QByteArray outer;
+        QVERIFY(ZelManagerPackageInstaller::gzipCompress(inner, QStringLiteral("x.info"), &outer));
+        const QString file = target() + QStringLiteral("/x.info.gz");
+        QVERIFY(TestSandbox::writeFile(file, outer));
+        ZelManagerUpdateInfoDirTrigger::Sections sections;
+        QVERIFY(ZelManagerUpdateInfoDirTrigger::readManual(file, sections));
+        QVERIFY(sections.isEmpty());
+    }
+
     void hugeLineIsDropped()
     {
         const QByteArray sane = "* Sane: (sane).  " + QByteArray(3000, 's');
@@ -262,6 +280,23 @@ private slots:
         runIconTrigger({ QStringLiteral("share/icons/hicolor/64x64/devices/d.png") });
         QVERIFY(TestSandbox::readFile(index).contains(QStringLiteral("Directories=48x48/apps\n\n")));
         QVERIFY(!TestSandbox::readFile(index).contains(QStringLiteral("64x64")));
+    }
+
+    // A listed folder without a Size of its own takes the scanned values at
+    // once; kept with no size it would leave the list, and come back at the
+    // next update.
+    void listedFolderWithoutSizeTakesTheScan()
+    {
+        const QString theme = themeFolder(QStringLiteral("hicolor"));
+        const QString index = theme + QStringLiteral("/index.theme");
+        QVERIFY(TestSandbox::writeFile(index, "[Icon Theme]\nName=Mine\nDirectories=48x48/apps\n"));
+        writeImage(theme + QStringLiteral("/48x48/apps/a.png"), 48, 48);
+        const QString expected = QStringLiteral("[Icon Theme]\nName=Mine\nDirectories=48x48/apps\n\n"
+                                                "[48x48/apps]\nSize=48\nContext=Applications\n\n");
+        runIconTrigger({ QStringLiteral("share/icons/hicolor/48x48/apps/a.png") });
+        QCOMPARE(TestSandbox::readFile(index), expected);
+        runIconTrigger({ QStringLiteral("share/icons/hicolor/48x48/apps/a.png") });
+        QCOMPARE(TestSandbox::readFile(index), expected);
     }
 
     void removedThemeIsNotRevived()

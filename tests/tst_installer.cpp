@@ -461,6 +461,8 @@ void TestInstaller::unreadableArchives()
     QVERIFY(ZelManagerDatabase::instance()->fileEntries().isEmpty());
     // A damaged archive would fail again: it does not stay in the cache.
     QVERIFY(!QFile::exists(path));
+    // Nor does the file that it cut short.
+    QVERIFY(!QFile::exists(target() + QStringLiteral("/data/big.bin")));
 }
 
 // Links and other special entries are left out of the install folder, said

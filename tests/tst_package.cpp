@@ -38,8 +38,8 @@ void TestPackage::compareVersions_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("expected");
-    // Whether swapping the operands must negate the result (not for "*" and
-    // invalid versions, which are not symmetric).
+    // Whether swapping the operands must negate the result (not for "*",
+    // which stands for any value).
     QTest::addColumn<bool>("symmetric");
     const struct
     {
@@ -56,6 +56,10 @@ void TestPackage::compareVersions_data()
         { "leading zeros", "01.002", "1.2", 0, true },
         { "beyond 64 bits", "99999999999999999999", "100000000000000000000", -1, true },
         { "mixed part is a string", "1.0a", "1.0b", -1, true },
+        // As texts 2 > "1a" > "10", against 2 < 10 by value: a circle.
+        { "number before text", "1.2", "1.1a", -1, true },
+        { "number before text, either way", "1.10", "1.1a", -1, true },
+        { "absent before text", "1", "1.a", -1, true },
         { "absent minor", "1.0", "1", 1, true },
         { "dotted patch is a string", "1.2.3.4", "1.2.3.10", 1, true },
         { "major decides first", "2.0", "1.99.99-99", 1, true },
@@ -74,12 +78,13 @@ void TestPackage::compareVersions_data()
         { "star on the right", "2.0", "2.*", 0, false },
         { "star after a difference", "2.0", "1.*", 1, false },
         { "star revision", "1.0-*", "1.0-5", 0, false },
-        { "first invalid", "-1", "1", -1, false },
-        { "second invalid", "1", ".2", 1, false },
-        { "both invalid", "-1", "-2", -1, false },
-        { "invalid beats star", "-1", "*", -1, false },
-        { "empty minor after dot", "1..2", "1.2", -1, false },
-        { "invalid after trimming", "  -1", "0", -1, false },
+        { "first invalid", "-1", "1", -1, true },
+        { "second invalid", "1", ".2", 1, true },
+        { "both invalid", "-1", "-2", -1, true },
+        { "invalid equals itself", " -1", "-1 ", 0, true },
+        { "invalid beats star", "-1", "*", -1, true },
+        { "empty minor after dot", "1..2", "1.2", -1, true },
+        { "invalid after trimming", "  -1", "0", -1, true },
     };
     for (const auto &row : rows)
         QTest::newRow(row.row) << row.a << row.b << row.expected << row.symmetric;

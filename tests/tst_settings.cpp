@@ -223,6 +223,26 @@ private slots:
         QVERIFY(!settings->excludedFiles().contains(QStringLiteral("ignored")));
     }
 
+    // Archive paths are anyone's: one with a line break must not put lines
+    // of its own into the file, and the reader would trim white space around
+    // a name. Such names are left out; the others stay as they are.
+    void fixConfigurationLeavesOutNamesALineCannotHold()
+    {
+        ZelManagerSettings *settings = ZelManagerSettings::instance();
+        settings->setInstallPath(m_sandbox->installPath());
+        const QString target = settings->targetPath();
+        QVERIFY(QDir().mkpath(target + QStringLiteral("/etc")));
+        const QStringList hostile = { QStringLiteral("x\n[exclude-folders]\n0=bin"), QStringLiteral("cr\rx"),
+            QStringLiteral(" lead"), QStringLiteral("trail ") };
+        for (const QString &name : hostile)
+            settings->addExcludedFile(name);
+        settings->addExcludedFile(QStringLiteral("bin/a b=c.exe"));
+        ZelManagerSettings::cleanup();
+        settings = ZelManagerSettings::instance();
+        QCOMPARE(settings->excludedFiles(), QSet<QString> { QStringLiteral("bin/a b=c.exe") });
+        QVERIFY(!settings->excludedFolders().contains(QStringLiteral("bin")));
+    }
+
     void installPathChangeWritesOldTarget()
     {
         ZelManagerSettings *settings = ZelManagerSettings::instance();

@@ -214,6 +214,14 @@ private slots:
         QVERIFY(!QFileInfo::exists(alternativesFolder() + QStringLiteral("/pager.config")));
         QVERIFY(!QFileInfo::exists(target() + QStringLiteral("/escape.config")));
         QVERIFY(!QFileInfo::exists(m_sandbox->installPath() + QStringLiteral("/escape.config")));
+
+        // A zero character would end the file name early: another package's
+        // entry would be overwritten.
+        const QString zero = writeEntry(QStringLiteral("share/alternatives/z.desktop"),
+            QByteArray("Type=Alternative\nName=a.desktop\0x\nPriority=5\nValue=x", 52));
+        runAlternatives(true, { zero });
+        QCOMPARE(TestSandbox::readFile(alternativesFolder() + QStringLiteral("/a.desktop")),
+            QStringLiteral("[Desktop Entry]\nType=Alternative\nName=Pager\nPriority=5\nValue=a"));
     }
 
 private:

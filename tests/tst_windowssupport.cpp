@@ -52,6 +52,35 @@ private slots:
         QVERIFY(QFileInfo::exists(m_sandbox->hostRoot() + QStringLiteral("/registry/machine.reg")));
     }
 
+    // The default value of a key has the empty name; it survives the hive
+    // being read and written again for another value.
+    void registryDefaultValueRoundTrips()
+    {
+        HostRegistryKey key(HostRegistryKey::LocalMachine, QStringLiteral("Software\\Test"));
+        QVERIFY(key.setString(QString(), QStringLiteral("default"), HostRegistryKey::String));
+        QVERIFY(key.setString(QStringLiteral("other"), QStringLiteral("x")));
+        HostRegistryKey::ValueType type;
+        QCOMPARE(key.value(QString(), &type).toString(), QStringLiteral("default"));
+        QCOMPARE(type, HostRegistryKey::String);
+        QCOMPARE(key.valueNames(), QStringList({ QString(), QStringLiteral("other") }));
+        QVERIFY(key.deleteValue(QString()));
+        QCOMPARE(key.valueNames(), QStringList { QStringLiteral("other") });
+    }
+
+    // A zero character inside a value must not end the hive there.
+    void registryValueWithZeroCharacterKeepsTheRest()
+    {
+        HostRegistryKey key(HostRegistryKey::LocalMachine, QStringLiteral("A"));
+        const QString zero = QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+        QVERIFY(key.setString(zero, zero));
+        QVERIFY(key.setString(QStringLiteral("z"), QStringLiteral("after")));
+        HostRegistryKey other(HostRegistryKey::LocalMachine, QStringLiteral("B"));
+        QVERIFY(other.setString(QStringLiteral("x"), QStringLiteral("y")));
+        QCOMPARE(key.value(zero).toString(), zero);
+        QCOMPARE(key.value(QStringLiteral("z")).toString(), QStringLiteral("after"));
+        QCOMPARE(other.value(QStringLiteral("x")).toString(), QStringLiteral("y"));
+    }
+
     void addToSystemPathCleansEntries()
     {
         setMachinePath(QStringLiteral("c:\\tools; D:\\x;;E:\\y"));
