@@ -13,4 +13,5 @@ if ! command -v clang++ >/dev/null 2>&1 \
   echo "fuzz_corpora skipped: clang++ with libFuzzer is not installed (Debian: clang libclang-rt-14-dev)"
   exit 77
 fi
-ZEL_FUZZ_BUILD=$build ZEL_FUZZ_SECONDS=${ZEL_FUZZ_SECONDS:-3} exec "$source_dir/scripts/fuzz.sh"
+# A fixed seed: the same build mutates the same way on every run.
+ZEL_FUZZ_OPTIONS=${ZEL_FUZZ_OPTIONS:--seed=1} ZEL_FUZZ_BUILD=$build ZEL_FUZZ_SECONDS=${ZEL_FUZZ_SECONDS:-3} exec "$source_dir/scripts/fuzz.sh"
