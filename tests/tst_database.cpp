@@ -156,7 +156,8 @@ void TestDatabase::existingStatusFileLackingOnlyErrors()
         QStringLiteral("CREATE TABLE status (package varchar(256), status int, "
                        "requested varchar(256), dependant varchar(256))"));
     QCOMPARE(tableText(file, "errors"), storedText(StatusTableTexts[5][1]));
-    QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table';")), QStringLiteral("6"));
+    // The six tables and the two of the journal.
+    QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table';")), QStringLiteral("8"));
 
     const ZelManagerPackage zlib = database->package(QStringLiteral("zlib"));
     QCOMPARE(zlib.installedVersion(), QStringLiteral("1.2.11-1"));
@@ -377,7 +378,7 @@ void TestDatabase::installationAndRemovalRoundTrip()
     QVERIFY(database->categories().contains(category));
     TestDatabaseFile status(statusFile());
     QCOMPARE(
-        status.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table';")), QStringLiteral("6"));
+        status.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table';")), QStringLiteral("8"));
     QCOMPARE(status.value(QStringLiteral("SELECT comparision FROM dependencies WHERE package=?;"), { name }),
         QStringLiteral(">= 1'0"));
 
