@@ -275,11 +275,42 @@ void ZelManagerDatabase::openStatusDatabase(const QString &architecture)
     ZelManagerSql::useWriteAheadLog(m_statusDb);
     if (m_statusDb && !createStatusTables(m_statusDb))
         closeStatusDatabase();
+    repairEntryPaths();
     m_packages.clear();
     ZelManagerPackageLoader packageLoader = loader();
     loadPackages(packageLoader);
     emit packagesChanged();
     scheduleRequestCount();
+}
+
+// Files recorded by older programs in an untidy form ("lib/./y.dll",
+// "lib//y.dll") are stored in the clean form in which the installer now
+// records, checks and removes them; otherwise a conflict check would miss
+// them. Unsafe paths stay as they are (nothing is ever deleted there).
+void ZelManagerDatabase::repairEntryPaths()
+{
+    ZelManagerSqlStatement untidy(m_statusDb,
+        "SELECT rowid,entry FROM fileentries WHERE entry LIKE '%//%' OR entry LIKE '%/./%' OR entry LIKE './%' "
+        "OR entry LIKE '%/' OR entry LIKE '%/.';");
+    QList<QPair<qint64, QString>> repairs;
+    while (untidy.next()) {
+        const QString entry = untidy.text(1);
+        const QString clean = QDir::cleanPath(entry);
+        const bool unsafe = clean.startsWith(QLatin1Char('/')) || clean == QLatin1String(".")
+            || clean.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+        if (!unsafe && clean != entry)
+            repairs.append({ untidy.int64(0), clean });
+    }
+    if (repairs.isEmpty())
+        return;
+    inSavepoint("repair_entries", [&] {
+        ZelManagerSqlStatement update(m_statusDb, "UPDATE fileentries SET entry=? WHERE rowid=?;");
+        for (const auto &repair : qAsConst(repairs)) {
+            if (!checkWrite(update.bind(1, repair.second).bind(2, repair.first).exec()))
+                return false;
+        }
+        return true;
+    });
 }
 
 void ZelManagerDatabase::closeStatusDatabase()

@@ -221,6 +221,7 @@ private:
     void closeRepositories();
     void openStatusDatabase(const QString &architecture);
     void closeStatusDatabase();
+    void repairEntryPaths();
     void execEverywhere(const char *statement);
 
     int refresh();
