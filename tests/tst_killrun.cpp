@@ -237,13 +237,28 @@ void TestKillRun::killedRunsLeaveAWholeInstallation()
             found.append(QStringLiteral("following apply failed (%1): %2").arg(again.code).arg(again.err));
         found += violations(fixture.statusFile(), fixture.target());
         found += finalStateProblems(fixture.statusFile());
-        for (const QString &text : qAsConst(found))
+        if (iteration % 50 == 0)
+            qInfo("kill test: %d of %d iterations, %d violations so far", iteration, iterations, int(problems.size()));
+        for (const QString &text : qAsConst(found)) {
             problems.append(QStringLiteral("iteration %1 (kill after %2 ms): %3").arg(iteration).arg(delay).arg(text));
+            qWarning("kill test: %s", qPrintable(problems.last()));
+        }
     }
     qInfo("kill test: seed %u, %d iterations, %d killed during the run, %d packages recovered, %d violations", seed,
         iterations, killedMidRun, recoveries, int(problems.size()));
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
 }
 
-QTEST_GUILESS_MAIN(TestKillRun)
+// A long series runs for an hour: QtTest's watchdog (5 minutes a test
+// function by default) gets a limit that fits the number of kills.
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT")) {
+        const int iterations = environmentNumber("ZEL_KILL_ITERATIONS", 30);
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(qMax(600, iterations * 30) * 1000));
+    }
+    QCoreApplication app(argc, argv);
+    TestKillRun test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_killrun.moc"
