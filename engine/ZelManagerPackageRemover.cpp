@@ -237,15 +237,18 @@ void ZelManagerPackageRemover::onThreadFinished()
             m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, tr("Failed to install: %1").arg(path));
         for (const QString &path : qAsConst(m_failedFiles))
             m_database->addError(m_name, ZelManagerDatabase::ErrorRemove, tr("Failed to remove: %1").arg(path));
-        setStatus(ZelManagerPackage::Error);
         // A switch whose new files are all in place is complete; the old
         // files that stay are the installer's to record.
-        ok = m_replacing && m_failedSwitches.isEmpty();
+        if (m_replacing && m_failedSwitches.isEmpty())
+            ok = finishRemoval();
+        else
+            setStatus(ZelManagerPackage::Error);
     } else {
         ok = finishRemoval();
     }
-    // The package stays recorded as installed: nothing is left to complete.
-    if (!ok && !m_replacing && m_journalError.isEmpty()) {
+    // The package stays recorded as installed: nothing is left to complete
+    // (unless the removal is done but could not be recorded).
+    if (!ok && !m_replacing && m_journalError.isEmpty() && !m_recordFailed) {
         m_database->dropJournal(m_name);
         m_database->commitProgress();
     }
@@ -280,6 +283,7 @@ bool ZelManagerPackageRemover::finishRemoval()
     if (hasScript(m_info.postrm))
         ZelManagerScriptEngine::instance()->evaluate(m_info.postrm, m_name, ZelManagerDatabase::ErrorRemove);
     if (!m_replacing && !recordRemoval()) {
+        m_recordFailed = true;
         m_database->addError(m_name, ZelManagerDatabase::ErrorRemove,
             tr("Can not record the removal: %1. It is completed at the next start.").arg(m_database->writeError()));
         setStatus(ZelManagerPackage::Error);

@@ -118,6 +118,7 @@ private:
     QStringList m_failedSwitches;
     QSet<QString> m_keptKeys; // pathKey() of the staged files
     QString m_journalError; // the removal could not be journaled
+    bool m_recordFailed = false; // done, but not recorded: the journal stays
 
     // Worker thread only.
     ZelManagerTargetFolder m_target; // targetPath()
