@@ -1,7 +1,9 @@
 #include "app/ZelManager.h"
 #include "app/ZelManagerLauncher.h"
 #include "app/ZelManagerMessageDlg.h"
+#include "database/ZelManagerDatabase.h"
 #include "engine/ZelManagerInstallLock.h"
+#include "engine/ZelManagerRecovery.h"
 #include "integration/WindowsSupport.h"
 #include "settings/ZelManagerSettings.h"
 #include "style/MResourceManager.h"
@@ -130,6 +132,27 @@ int refuseStart(const ZelManagerInstallLock &lock, const QString &report)
     return InstallationInUse;
 }
 
+// The packages that the last run left half done and that recovery put
+// right, told once the window shows. The start-up report receives the text
+// and closes the dialog at once.
+void reportRecovery(const QStringList &recovered, QWidget *window, const QString &report)
+{
+    ZelManagerMessageDlg dialog(window);
+    dialog.setWindowTitle(QCoreApplication::translate("main", "Vantor Package Manager"));
+    dialog.setIcon(ZelManagerMessageDlg::Warning);
+    dialog.setMessage(QCoreApplication::translate("main", "The last run of operations was interrupted."));
+    dialog.setInformation(recovered.join(QLatin1Char('\n')));
+    dialog.setButtons(QMessageBox::Ok);
+    if (!report.isEmpty())
+        QTimer::singleShot(0, &dialog, &QDialog::accept);
+    dialog.exec();
+    if (!report.isEmpty()) {
+        QFile out(report);
+        if (out.open(QIODevice::Append))
+            out.write(QStringLiteral("recovered=%1\n").arg(recovered.join(QLatin1Char('|'))).toUtf8());
+    }
+}
+
 int runSecondStage(int argc, char **argv, bool noLibsPath)
 {
     QElapsedTimer startTime;
@@ -159,10 +182,17 @@ int runSecondStage(int argc, char **argv, bool noLibsPath)
         return refuseStart(lock, report);
     // A move of the installation takes the lock along.
     ZelManagerInstallLock::setCurrent(&lock);
+    // Before the window uses the database: what an ended run left half done
+    // is put right while the lock is held.
+    const QStringList recovered
+        = ZelManagerRecovery::recover(ZelManagerDatabase::instance(), ZelManagerSettings::instance()->targetPath());
     int result = 0;
     {
         ZelManager window;
         window.setVisible(true);
+        if (!recovered.isEmpty())
+            QTimer::singleShot(
+                0, &window, [&window, recovered, report] { reportRecovery(recovered, &window, report); });
         if (!report.isEmpty())
             QTimer::singleShot(
                 0, &window, [&window, report, &startTime] { reportStartup(report, window, startTime.elapsed()); });

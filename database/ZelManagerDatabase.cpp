@@ -42,6 +42,9 @@ const Table StatusTables[] = {
         "create table dependencies(package varchar(256),dependency varchar(256),comparision varchar(256));" },
     { "fileentries", "create table fileentries(nofix int,package varchar(256),entry varchar(512));" },
     { "errors", "create table errors(time bigint,package varchar(256),requested int,description varchar(4096));" },
+    // The packages whose installation or removal is under way.
+    { "journal", "create table journal(package varchar(256),operation int,phase int,info text);" },
+    { "journalfiles", "create table journalfiles(package varchar(256),kind int,entry varchar(512));" },
 };
 
 const Table RepositoryTables[] = {
@@ -268,13 +271,46 @@ void ZelManagerDatabase::openStatusDatabase(const QString &architecture)
     closeStatusDatabase();
     m_architecture = canonicalArchitecture(architecture);
     m_statusDb = ZelManagerSql::open(databaseFolder() + QLatin1Char('/') + m_architecture + QStringLiteral(".db"));
+    // Every finished package is committed on its own: commits must be cheap.
+    ZelManagerSql::useWriteAheadLog(m_statusDb);
     if (m_statusDb && !createStatusTables(m_statusDb))
         closeStatusDatabase();
+    repairEntryPaths();
     m_packages.clear();
     ZelManagerPackageLoader packageLoader = loader();
     loadPackages(packageLoader);
     emit packagesChanged();
     scheduleRequestCount();
+}
+
+// Files recorded by older programs in an untidy form ("lib/./y.dll",
+// "lib//y.dll") are stored in the clean form in which the installer now
+// records, checks and removes them; otherwise a conflict check would miss
+// them. Unsafe paths stay as they are (nothing is ever deleted there).
+void ZelManagerDatabase::repairEntryPaths()
+{
+    ZelManagerSqlStatement untidy(m_statusDb,
+        "SELECT rowid,entry FROM fileentries WHERE entry LIKE '%//%' OR entry LIKE '%/./%' OR entry LIKE './%' "
+        "OR entry LIKE '%/' OR entry LIKE '%/.';");
+    QList<QPair<qint64, QString>> repairs;
+    while (untidy.next()) {
+        const QString entry = untidy.text(1);
+        const QString clean = QDir::cleanPath(entry);
+        const bool unsafe = clean.startsWith(QLatin1Char('/')) || clean == QLatin1String(".")
+            || clean.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+        if (!unsafe && clean != entry)
+            repairs.append({ untidy.int64(0), clean });
+    }
+    if (repairs.isEmpty())
+        return;
+    inSavepoint("repair_entries", [&] {
+        ZelManagerSqlStatement update(m_statusDb, "UPDATE fileentries SET entry=? WHERE rowid=?;");
+        for (const auto &repair : qAsConst(repairs)) {
+            if (!checkWrite(update.bind(1, repair.second).bind(2, repair.first).exec()))
+                return false;
+        }
+        return true;
+    });
 }
 
 void ZelManagerDatabase::closeStatusDatabase()
@@ -355,16 +391,16 @@ int ZelManagerDatabase::refresh()
     rows.reserve(packageLoader.statusRows().size());
     for (const ZelManagerPackageLoader::StatusRow &row : packageLoader.statusRows()) {
         const int flags = recomputedFlags(row.flags, packageLoader, row.id);
-        if (flags < 0 && remove.bind(1, row.name).exec())
+        if (flags < 0 && checkWrite(remove.bind(1, row.name).exec()))
             continue;
         rows.append(row);
-        if (flags >= 0 && flags != row.flags && update.bind(1, qint64(flags)).bind(2, row.name).exec())
+        if (flags >= 0 && flags != row.flags && checkWrite(update.bind(1, qint64(flags)).bind(2, row.name).exec()))
             rows.last().flags = flags;
     }
     for (int id : packageLoader.unrecordedIds()) {
         const QString name = packageLoader.name(id);
         const int flags = recomputedFlags(0, packageLoader, id);
-        if (insert.bind(1, name).bind(2, qint64(flags)).exec())
+        if (checkWrite(insert.bind(1, name).bind(2, qint64(flags)).exec()))
             rows.append({ name, flags, QStringList(), QStringList(), id });
     }
     packageLoader.setStatusRows(std::move(rows));
@@ -404,17 +440,68 @@ void ZelManagerDatabase::beginTransaction()
     execEverywhere("begin transaction;");
 }
 
-void ZelManagerDatabase::endTransaction(bool refresh)
+// A commit that fails leaves SQLite's transaction open; it is rolled back,
+// so that the connection does not keep its lock and the next batch starts
+// clean.
+bool ZelManagerDatabase::endTransaction(bool refresh)
 {
     if (!m_inTransaction)
-        return;
+        return true;
     m_inTransaction = false;
     if (refresh) {
         const int requested = this->refresh();
         emit packagesChanged();
         emit packagesRequestsChanged(requested);
     }
-    execEverywhere("end transaction;");
+    bool ok = true;
+    if (m_statusDb) {
+        ok = checkWrite(ZelManagerSql::exec(m_statusDb, "end transaction;") == SQLITE_OK);
+        if (!ok && !sqlite3_get_autocommit(m_statusDb))
+            ZelManagerSql::exec(m_statusDb, "rollback;");
+    }
+    for (sqlite3 *db : qAsConst(m_repositoryDbs)) {
+        if (ZelManagerSql::exec(db, "end transaction;") != SQLITE_OK && !sqlite3_get_autocommit(db))
+            ZelManagerSql::exec(db, "rollback;");
+    }
+    return ok;
+}
+
+bool ZelManagerDatabase::commitProgress()
+{
+    if (!m_inTransaction || !m_statusDb)
+        return true;
+    if (!checkWrite(ZelManagerSql::exec(m_statusDb, "commit;") == SQLITE_OK))
+        return false;
+    return checkWrite(ZelManagerSql::exec(m_statusDb, "begin transaction;") == SQLITE_OK);
+}
+
+bool ZelManagerDatabase::checkWrite(bool ok) const
+{
+    if (!ok) {
+        m_writeError
+            = m_statusDb ? QString::fromUtf8(sqlite3_errmsg(m_statusDb)) : tr("the package database is not open");
+    }
+    return ok;
+}
+
+// A savepoint nests inside a batch's transaction and is a transaction of its
+// own outside one.
+bool ZelManagerDatabase::inSavepoint(const char *name, const std::function<bool()> &writes)
+{
+    const QByteArray savepoint(name);
+    const auto run = [this, &savepoint](const char *verb) {
+        return ZelManagerSql::exec(m_statusDb, (verb + savepoint + ';').constData()) == SQLITE_OK;
+    };
+    if (!checkWrite(run("savepoint ")))
+        return false;
+    if (!writes()) {
+        const QString error = m_writeError;
+        run("rollback to ");
+        run("release ");
+        m_writeError = error;
+        return false;
+    }
+    return checkWrite(run("release "));
 }
 
 QStringList ZelManagerDatabase::categories() const
@@ -551,11 +638,15 @@ QList<qint64> ZelManagerDatabase::errorIds() const
     ZelManagerSqlStatement query(m_statusDb, "SELECT rowid FROM errors;");
     while (query.next())
         ids.append(query.int64(0));
+    for (int index = 0; index < m_unstoredErrors.size(); ++index)
+        ids.append(-1 - index);
     return ids;
 }
 
 ZelManagerDatabase::ErrorRecord ZelManagerDatabase::error(qint64 rowid) const
 {
+    if (rowid < 0)
+        return m_unstoredErrors.value(int(-1 - rowid));
     ErrorRecord record;
     ZelManagerSqlStatement query(m_statusDb, "SELECT time,package,requested,description FROM errors WHERE rowid=?;");
     if (query.bind(1, rowid).next()) {
@@ -574,95 +665,113 @@ QString ZelManagerDatabase::errorDescriptions(const QString &package) const
     query.bind(1, package);
     while (query.next())
         descriptions.append(query.text(0));
+    for (const ErrorRecord &record : m_unstoredErrors) {
+        if (record.package == package)
+            descriptions.append(record.description);
+    }
     return descriptions.join(QLatin1Char('\n'));
 }
 
 int ZelManagerDatabase::errorCount() const
 {
     ZelManagerSqlStatement query(m_statusDb, "SELECT count(*) FROM errors;");
-    return query.next() ? int(query.int64(0)) : 0;
+    return (query.next() ? int(query.int64(0)) : 0) + m_unstoredErrors.size();
 }
 
-void ZelManagerDatabase::clearErrors()
+bool ZelManagerDatabase::clearErrors()
 {
-    ZelManagerSql::exec(m_statusDb, "DELETE FROM errors;");
-    emit errorsChanged(0);
-}
-
-void ZelManagerDatabase::addError(const QString &package, int kind, const QString &description)
-{
-    ZelManagerSqlStatement insert(m_statusDb, "INSERT INTO errors VALUES(?,?,?,?);");
-    insert.bind(1, QDateTime::currentMSecsSinceEpoch()).bind(2, package).bind(3, qint64(kind)).bind(4, description);
-    insert.exec();
+    m_unstoredErrors.clear();
+    const bool ok = checkWrite(ZelManagerSql::exec(m_statusDb, "DELETE FROM errors;") == SQLITE_OK);
     emit errorsChanged(errorCount());
+    return ok;
+}
+
+bool ZelManagerDatabase::addError(const QString &package, int kind, const QString &description)
+{
+    ErrorRecord record { QDateTime::currentMSecsSinceEpoch(), package, kind, description };
+    ZelManagerSqlStatement insert(m_statusDb, "INSERT INTO errors VALUES(?,?,?,?);");
+    insert.bind(1, record.time).bind(2, package).bind(3, qint64(kind)).bind(4, description);
+    const bool ok = checkWrite(insert.exec());
+    if (!ok && m_statusDb)
+        m_unstoredErrors.append(record);
+    emit errorsChanged(errorCount());
+    return ok;
 }
 
 // One savepoint: the rows of one installation are stored together or not at
 // all, and outside a batch they cost one commit instead of one per file.
-void ZelManagerDatabase::recordInstallation(const PackageInfo &entry, const QStringList &files)
+bool ZelManagerDatabase::recordInstallation(const PackageInfo &entry, const QStringList &files)
 {
     const ZelManagerPackage record = package(entry.name);
-    ZelManagerSql::exec(m_statusDb, "savepoint record_installation;");
-    ZelManagerSqlStatement file(m_statusDb, "INSERT INTO fileentries VALUES(?,?,?);");
-    for (const QString &path : files) {
-        bool fix = entry.fileEntries.value(path, false);
-        if (!entry.fileEntries.contains(path) && path.endsWith(QLatin1String(".gz")))
-            fix = entry.fileEntries.value(path.chopped(3), false);
-        file.bind(1, qint64(fix ? 1 : 0)).bind(2, entry.name).bind(3, path).exec();
-    }
-    ZelManagerSqlStatement category(m_statusDb, "INSERT INTO categories VALUES(?,?);");
-    for (const QString &name : record.categories())
-        category.bind(1, name).bind(2, entry.name).exec();
-    ZelManagerSqlStatement dependency(m_statusDb, "INSERT INTO dependencies VALUES(?,?,?);");
-    for (const QString &item : entry.dependencies) {
-        const QPair<QString, QString> parts = splitDependency(item);
-        dependency.bind(1, entry.name).bind(2, parts.first).bind(3, parts.second).exec();
-    }
-    ZelManagerSqlStatement infos(m_statusDb, "INSERT INTO infos VALUES(?,?,?,?,?,?,?,?,?,?,?);");
-    infos.bind(1, entry.name).bind(2, entry.time).bind(3, entry.md5sum).bind(4, entry.version);
-    infos.bind(5, record.maintainer()).bind(6, entry.repository.toString()).bind(7, record.description());
-    infos.bind(8, entry.prerm).bind(9, entry.postrm).bind(10, entry.preinst).bind(11, entry.postinst).exec();
-    ZelManagerSqlStatement status(m_statusDb, "UPDATE status SET status=? WHERE package=?;");
-    status.bind(1, qint64(record.flags())).bind(2, entry.name).exec();
-    ZelManagerSql::exec(m_statusDb, "release record_installation;");
+    return inSavepoint("record_installation", [&] {
+        ZelManagerSqlStatement file(m_statusDb, "INSERT INTO fileentries VALUES(?,?,?);");
+        bool ok = true;
+        for (const QString &path : files) {
+            bool fix = entry.fileEntries.value(path, false);
+            if (!entry.fileEntries.contains(path) && path.endsWith(QLatin1String(".gz")))
+                fix = entry.fileEntries.value(path.chopped(3), false);
+            ok = ok && checkWrite(file.bind(1, qint64(fix ? 1 : 0)).bind(2, entry.name).bind(3, path).exec());
+        }
+        ZelManagerSqlStatement category(m_statusDb, "INSERT INTO categories VALUES(?,?);");
+        for (const QString &name : record.categories())
+            ok = ok && checkWrite(category.bind(1, name).bind(2, entry.name).exec());
+        ZelManagerSqlStatement dependency(m_statusDb, "INSERT INTO dependencies VALUES(?,?,?);");
+        for (const QString &item : entry.dependencies) {
+            const QPair<QString, QString> parts = splitDependency(item);
+            ok = ok && checkWrite(dependency.bind(1, entry.name).bind(2, parts.first).bind(3, parts.second).exec());
+        }
+        ZelManagerSqlStatement infos(m_statusDb, "INSERT INTO infos VALUES(?,?,?,?,?,?,?,?,?,?,?);");
+        infos.bind(1, entry.name).bind(2, entry.time).bind(3, entry.md5sum).bind(4, entry.version);
+        infos.bind(5, record.maintainer()).bind(6, entry.repository.toString()).bind(7, record.description());
+        infos.bind(8, entry.prerm).bind(9, entry.postrm).bind(10, entry.preinst).bind(11, entry.postinst);
+        ok = ok && checkWrite(infos.exec());
+        ZelManagerSqlStatement status(m_statusDb, "UPDATE status SET status=? WHERE package=?;");
+        return ok && checkWrite(status.bind(1, qint64(record.flags())).bind(2, entry.name).exec());
+    });
 }
 
-void ZelManagerDatabase::recordRemoval(
+bool ZelManagerDatabase::recordRemoval(
     const QString &name, int flags, const QStringList &requested, const QStringList &dependants)
 {
-    recordRemoval(name, flags);
-    storeStatus(name, flags, requested, dependants);
+    return inSavepoint(
+        "record_status", [&] { return recordRemoval(name, flags) && storeStatus(name, flags, requested, dependants); });
 }
 
-void ZelManagerDatabase::recordRemoval(const QString &name, int flags)
+bool ZelManagerDatabase::recordRemoval(const QString &name, int flags)
 {
-    ZelManagerSql::exec(m_statusDb, "savepoint record_removal;");
-    // "infos" keys its rows by "name"; the other three tables by "package".
-    const char *const statements[] = {
-        "DELETE FROM fileentries WHERE package=?;",
-        "DELETE FROM infos WHERE name=?;",
-        "DELETE FROM dependencies WHERE package=?;",
-        "DELETE FROM categories WHERE package=?;",
-    };
-    for (const char *statement : statements)
-        ZelManagerSqlStatement(m_statusDb, statement).bind(1, name).exec();
-    ZelManagerSqlStatement update(m_statusDb, "UPDATE status SET status=? WHERE package=?;");
-    update.bind(1, qint64(flags)).bind(2, name).exec();
-    ZelManagerSql::exec(m_statusDb, "release record_removal;");
+    const bool ok = inSavepoint("record_removal", [&] {
+        // "infos" keys its rows by "name"; the other three tables by "package".
+        const char *const statements[] = {
+            "DELETE FROM fileentries WHERE package=?;",
+            "DELETE FROM infos WHERE name=?;",
+            "DELETE FROM dependencies WHERE package=?;",
+            "DELETE FROM categories WHERE package=?;",
+        };
+        for (const char *statement : statements) {
+            if (!checkWrite(ZelManagerSqlStatement(m_statusDb, statement).bind(1, name).exec()))
+                return false;
+        }
+        ZelManagerSqlStatement update(m_statusDb, "UPDATE status SET status=? WHERE package=?;");
+        return checkWrite(update.bind(1, qint64(flags)).bind(2, name).exec());
+    });
     ZelManagerPackage record = package(name);
-    if (!record.isNull())
+    if (ok && !record.isNull())
         record.setStoredState(flags, record.requestedBy(), record.dependants());
+    return ok;
 }
 
-void ZelManagerDatabase::storeStatus(
+bool ZelManagerDatabase::storeStatus(
     const QString &name, int flags, const QStringList &requested, const QStringList &dependants)
 {
     ZelManagerSqlStatement update(m_statusDb, "UPDATE status SET status=?,requested=?,dependant=? WHERE package=?;");
     update.bind(1, qint64(flags)).bind(2, requested.join(QLatin1Char(';')));
-    update.bind(3, dependants.join(QLatin1Char(';'))).bind(4, name).exec();
+    update.bind(3, dependants.join(QLatin1Char(';'))).bind(4, name);
+    if (!checkWrite(update.exec()))
+        return false;
     ZelManagerPackage record = package(name);
     if (!record.isNull())
         record.setStoredState(flags, requested, dependants);
+    return true;
 }
 
 bool ZelManagerDatabase::holds(const ZelManagerPackage &package) const
@@ -677,7 +786,7 @@ void ZelManagerDatabase::storeRequest(const ZelManagerPackage &package)
         return;
     ZelManagerSqlStatement update(database->m_statusDb, "UPDATE status SET status=?,requested=? WHERE package=?;");
     update.bind(1, qint64(package.flags())).bind(2, package.requestedBy().join(QLatin1Char(';')));
-    update.bind(3, package.name()).exec();
+    database->checkWrite(update.bind(3, package.name()).exec());
     database->scheduleRequestCount();
 }
 
@@ -687,7 +796,7 @@ void ZelManagerDatabase::storeBookmark(const ZelManagerPackage &package)
     if (!database || !database->holds(package))
         return;
     ZelManagerSqlStatement update(database->m_statusDb, "UPDATE status SET status=? WHERE package=?;");
-    update.bind(1, qint64(package.flags())).bind(2, package.name()).exec();
+    database->checkWrite(update.bind(1, qint64(package.flags())).bind(2, package.name()).exec());
 }
 
 ZelManagerRepositoryUpdater *ZelManagerDatabase::createUpdater(const QUrl &url)

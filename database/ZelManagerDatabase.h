@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 class QNetworkAccessManager;
 class ZelManagerPackageLoader;
 class ZelManagerRepositoryUpdater;
@@ -47,6 +49,34 @@ public:
         QString package;
         int kind = 0; // ErrorKind
         QString description;
+    };
+
+    // A package whose installation or removal is under way, written (and
+    // committed) before its files are touched and dropped in the same
+    // transaction that records the outcome. What is left at a start names
+    // the packages that an ended process left half done.
+    enum JournalOperation {
+        JournalInstall = 1, // a fresh installation: its files are written in place
+        JournalReplace = 2, // an upgrade or reinstall: staged, then switched
+        JournalRemove = 3,
+    };
+    enum JournalPhase {
+        JournalWriting = 1, // nothing of the installed state changed yet
+        JournalSwitching = 2, // staged files go in place, old-only files go
+    };
+    struct JournalEntry
+    {
+        QString package;
+        int operation = JournalInstall;
+        int phase = JournalWriting;
+        // The version being installed, file entries with their fix flags
+        // (empty for a removal).
+        PackageInfo info;
+        // Installed names (below the target folder) of the new version's
+        // files, and, from the switch on, of the old version's files that
+        // the new one does not have.
+        QStringList newFiles;
+        QStringList oldFiles;
     };
 
     // Creates the settings store if needed, then the network access manager,
@@ -113,23 +143,52 @@ public:
     void beginTransaction();
     // Ends the batch; with refresh, package states are recomputed, every
     // record is reloaded, and packagesChanged() and packagesRequestsChanged()
-    // are emitted before the transactions are committed.
-    void endTransaction(bool refresh);
+    // are emitted before the transactions are committed. False when the
+    // status file's commit failed (what the batch wrote since its last
+    // commitProgress() is then lost).
+    bool endTransaction(bool refresh);
     bool isInTransaction() const { return m_inTransaction; }
+    // Inside a batch: makes what it has written to the status file so far
+    // durable, and goes on in a new transaction. Package states are not
+    // recomputed. Outside a batch every statement commits by itself.
+    bool commitProgress();
 
-    void clearErrors();
-    void addError(const QString &package, int kind, const QString &description);
+    // Every write below returns false when SQLite refused it (the file is
+    // locked by another program, the disk is full, ...); the tables are then
+    // as they were and writeError() says why.
+    QString writeError() const { return m_writeError; }
+
+    bool clearErrors();
+    // An error that cannot be stored is kept in memory (negative ids in
+    // errorIds()), so that no failure goes unreported.
+    bool addError(const QString &package, int kind, const QString &description);
+
+    // The journal (see JournalEntry). writeJournal() replaces a package's
+    // entry and commits; setJournalSwitching() marks the switch of a staged
+    // package, with the old-only files, and commits; dropJournal() takes an
+    // entry out without committing (the caller commits it together with the
+    // outcome).
+    bool writeJournal(const JournalEntry &entry);
+    bool setJournalSwitching(const QString &package, const QStringList &oldFiles);
+    bool dropJournal(const QString &package);
+    // The outcome of a journaled package: records() writes it, and its
+    // journal entry goes with it, all or nothing; then committed.
+    bool commitOutcome(const QString &package, const std::function<bool()> &records);
+    QList<JournalEntry> journal() const;
+    // The installed package that records the file (installed name, compared
+    // as the target's file system does), other than package; empty when none.
+    QString fileOwner(const QString &file, const QString &package) const;
 
     // An installed version: its infos row (maintainer, description and
     // categories from the package's record), its dependencies, its files and
     // the record's flags. files are the paths as written; each takes the fix
     // flag of entry's file entries (an Info manual compressed to ".gz" that
     // of the file it was made from).
-    void recordInstallation(const PackageInfo &entry, const QStringList &files);
+    bool recordInstallation(const PackageInfo &entry, const QStringList &files);
     // Forgets a package's installed rows and stores its new flags (and lists);
     // the record follows.
-    void recordRemoval(const QString &name, int flags, const QStringList &requested, const QStringList &dependants);
-    void recordRemoval(const QString &name, int flags);
+    bool recordRemoval(const QString &name, int flags, const QStringList &requested, const QStringList &dependants);
+    bool recordRemoval(const QString &name, int flags);
 
     // Reloads every record from the files (states as stored) and emits
     // packagesChanged().
@@ -162,6 +221,7 @@ private:
     void closeRepositories();
     void openStatusDatabase(const QString &architecture);
     void closeStatusDatabase();
+    void repairEntryPaths();
     void execEverywhere(const char *statement);
 
     int refresh();
@@ -173,7 +233,11 @@ private:
     bool holds(const ZelManagerPackage &package) const;
     PackageInfo installedEntry(const QString &name) const;
     PackageInfo offeredEntry(const QString &name, const QString &version) const;
-    void storeStatus(const QString &name, int flags, const QStringList &requested, const QStringList &dependants);
+    bool storeStatus(const QString &name, int flags, const QStringList &requested, const QStringList &dependants);
+    // Notes a refused write (false) in writeError(); returns ok.
+    bool checkWrite(bool ok) const;
+    // Runs sql inside a savepoint: all of its writes or none.
+    bool inSavepoint(const char *name, const std::function<bool()> &writes);
 
     // Called by the record's setters.
     static void storeRequest(const ZelManagerPackage &package);
@@ -187,6 +251,8 @@ private:
     QHash<QUrl, sqlite3 *> m_repositoryDbs;
     QHash<QString, ZelManagerPackage> m_packages;
     int m_pendingRequestUpdates = 0;
+    mutable QString m_writeError;
+    QList<ErrorRecord> m_unstoredErrors;
 
     static ZelManagerDatabase *s_instance;
     static QNetworkAccessManager *s_networkAccessManager;

@@ -4,6 +4,9 @@
 
 #include <sqlite3.h>
 
+// Long enough for a reader of another program to finish its query.
+int ZelManagerSql::s_busyTimeout = 5000;
+
 QString ZelManagerSql::literal(const QString &value)
 {
     QString text = value;
@@ -35,7 +38,32 @@ sqlite3 *ZelManagerSql::open(const QString &fileName)
         sqlite3_close(db);
         return nullptr;
     }
+    sqlite3_busy_timeout(db, s_busyTimeout);
     return db;
+}
+
+int ZelManagerSql::busyTimeout()
+{
+    return s_busyTimeout;
+}
+
+void ZelManagerSql::setBusyTimeout(int milliseconds)
+{
+    s_busyTimeout = milliseconds;
+}
+
+bool ZelManagerSql::useWriteAheadLog(sqlite3 *db)
+{
+    if (!db)
+        return false;
+    sqlite3_stmt *statement = nullptr;
+    bool ok = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL;", -1, &statement, nullptr) == SQLITE_OK
+        && sqlite3_step(statement) == SQLITE_ROW
+        && qstricmp(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)), "wal") == 0;
+    sqlite3_finalize(statement);
+    if (ok)
+        ok = exec(db, "PRAGMA synchronous=NORMAL;") == SQLITE_OK;
+    return ok;
 }
 
 void ZelManagerSql::close(sqlite3 *db)

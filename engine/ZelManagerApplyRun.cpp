@@ -122,7 +122,13 @@ void ZelManagerApplyRun::finishRun()
 {
     finishTriggers();
     ZelManagerDatabase *database = ZelManagerDatabase::instance();
-    database->endTransaction(true);
+    // Each package's outcome is committed when it ends; this commit stores
+    // the recomputed states. Either failing fails the run.
+    const bool stored = database->endTransaction(true);
+    if (!stored) {
+        database->addError(QString(), ZelManagerDatabase::ErrorInstall,
+            tr("Can not store the outcome of the run in the package database: %1").arg(database->writeError()));
+    }
     const QList<qint64> ids = database->errorIds();
     for (const qint64 id : ids)
         m_errors.append(database->error(id));
@@ -135,7 +141,8 @@ void ZelManagerApplyRun::finishRun()
     if (stopped)
         m_outcome = Stopped;
     else
-        m_outcome = m_removals == Report::Succeeded && m_installations == Report::Succeeded ? Succeeded : Failed;
+        m_outcome
+            = stored && m_removals == Report::Succeeded && m_installations == Report::Succeeded ? Succeeded : Failed;
     setState(State::Idle);
     emit finished(ok());
 }

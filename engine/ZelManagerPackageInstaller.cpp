@@ -116,24 +116,49 @@ void ZelManagerPackageInstaller::execute()
         if (m_archivePath.isEmpty())
             m_archiveError = tr("Can not open package archive of %1 %2").arg(m_name, m_info.version);
     }
+    // An upgrade or a reinstall stages the new version beside the installed
+    // one, which stays as it is until the new files are complete.
     const int replacing = ZelManagerPackage::FlagRequestUpgrade | ZelManagerPackage::FlagRequestReinstall;
-    if (m_archiveError.isEmpty() && (m_package.flags() & replacing)) {
-        setState(State::RemovingOldVersion);
-        m_remover = new ZelManagerPackageRemover(m_context, m_name);
-        connect(this, &ZelManagerPackageInstaller::cancelRequest, m_remover.data(), &ZelManagerPackageRemover::cancel);
-        connect(m_remover.data(), &ZelManagerPackageRemover::finished, this,
-            &ZelManagerPackageInstaller::onRemoverFinished);
-        m_remover->start();
-        return;
+    m_replacing = (m_package.flags() & replacing) && m_package.isInstalled();
+    if (m_replacing) {
+        m_oldInfo = m_database->packageEntry(m_name, m_package.installedVersion(), true);
+        m_oldVersion = m_package.installedVersion();
     }
     // Counted from here: the preinst script lets other work run, and the
     // managers must see this installer within the limit meanwhile.
     setState(State::Preparing);
     setProgress(0);
     setStatus(ZelManagerPackage::Installing);
-    if (m_archiveError.isEmpty() && !m_stop && hasScript(m_info.preinst))
+    if (m_archiveError.isEmpty() && !m_stop)
+        beginJournal();
+    if (m_archiveError.isEmpty() && !m_stop && !m_replacing && hasScript(m_info.preinst))
         ZelManagerScriptEngine::instance()->evaluate(m_info.preinst, m_name, ZelManagerDatabase::ErrorInstall);
     startUnpacking();
+}
+
+// The package in flight is known before any of its files is written: an
+// installation that an ended process leaves half done is undone (or, once
+// its switch has begun, completed) at the next start.
+void ZelManagerPackageInstaller::beginJournal()
+{
+    ZelManagerDatabase::JournalEntry entry;
+    entry.package = m_name;
+    entry.operation = m_replacing ? ZelManagerDatabase::JournalReplace : ZelManagerDatabase::JournalInstall;
+    entry.info = m_info;
+    entry.newFiles = ApplyContext::installedPaths(m_info);
+    if (m_database->writeJournal(entry))
+        m_journaled = true;
+    else
+        m_journalError = tr("Can not record the start of the installation: %1").arg(m_database->writeError());
+}
+
+void ZelManagerPackageInstaller::endJournal()
+{
+    if (!m_journaled)
+        return;
+    m_journaled = false;
+    m_database->dropJournal(m_name);
+    m_database->commitProgress();
 }
 
 void ZelManagerPackageInstaller::onRemoverFinished(bool ok)
@@ -142,20 +167,23 @@ void ZelManagerPackageInstaller::onRemoverFinished(bool ok)
     if (!remover || sender() != remover)
         return;
     m_removedFolders = remover->folders();
+    m_leftOldFiles = remover->failedFiles();
     m_remover = nullptr;
     remover->deleteLater();
-    if (!ok || m_stop) {
-        // The remover has recorded its own errors.
-        if (ok)
-            setStatus(ZelManagerPackage::Canceling);
+    if (!ok) {
+        // The remover has recorded the files it could not replace or delete;
+        // the journal keeps the switch for the next start.
+        m_database->addError(m_name, ZelManagerDatabase::ErrorInstall,
+            tr("The switch to version %1 is incomplete; it is completed at the next start.").arg(m_info.version));
+        setStatus(ZelManagerPackage::Error);
         setState(State::Finished);
         emit finished(false);
         return;
     }
-    setState(State::Preparing);
-    setProgress(0);
+    // Past the switch nothing is undone: a stop request waits for the end.
+    setState(State::Completing);
     setStatus(ZelManagerPackage::Installing);
-    startUnpacking();
+    complete();
 }
 
 // A transition the lifecycle does not allow is a programming error: it is
@@ -178,13 +206,13 @@ bool ZelManagerPackageInstaller::canMove(State from, State to)
 {
     switch (from) {
     case State::Idle:
-        return to == State::RemovingOldVersion || to == State::Preparing;
-    case State::RemovingOldVersion:
-        return to == State::Preparing || to == State::Finished;
+        return to == State::Preparing;
     case State::Preparing:
         return to == State::Unpacking;
     case State::Unpacking:
-        return to == State::Completing;
+        return to == State::Completing || to == State::RemovingOldVersion;
+    case State::RemovingOldVersion:
+        return to == State::Completing || to == State::Finished;
     case State::Completing:
         return to == State::Finished;
     case State::Finished:
@@ -208,7 +236,7 @@ void ZelManagerPackageInstaller::startUnpacking()
 
 void ZelManagerPackageInstaller::run()
 {
-    if (m_stop || !m_archiveError.isEmpty())
+    if (m_stop || !m_archiveError.isEmpty() || !m_journalError.isEmpty())
         return;
     qCDebug(zelEngine, "install %s: unpacking %s", qUtf8Printable(m_name), qUtf8Printable(m_archivePath));
     QFile file(m_archivePath);
@@ -298,7 +326,7 @@ void ZelManagerPackageInstaller::removeWrittenFiles()
 {
     QStringList folders;
     for (const QString &path : qAsConst(m_writtenFiles)) {
-        QFile::remove(m_target.filePath(path));
+        QFile::remove(writtenPath(m_target.filePath(path)));
         const int slash = path.lastIndexOf(QLatin1Char('/'));
         if (slash > 0 && !folders.contains(path.left(slash)))
             folders.append(path.left(slash));
@@ -415,7 +443,7 @@ bool ZelManagerPackageInstaller::readEntryData(struct archive *archive, qint64 s
 bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QString &path, qint64 time, bool fix)
 {
     const QString target = m_target.prepareFile(path);
-    QFile file(target);
+    QFile file(writtenPath(target));
     if (target.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         m_failedFiles.append(target.isEmpty() ? m_installFolder + QLatin1Char('/') + path : target);
         return archive_read_data_skip(archive) == ARCHIVE_OK;
@@ -449,7 +477,7 @@ bool ZelManagerPackageInstaller::streamEntry(struct archive *archive, const QStr
         m_failedFiles.append(target);
         return true;
     }
-    setFileTime(target, time);
+    setFileTime(file.fileName(), time);
     noteWritten(path, path, stream.isRelocating());
     return true;
 }
@@ -461,7 +489,7 @@ bool ZelManagerPackageInstaller::writeFile(const QString &path, const QByteArray
         m_failedFiles.append(m_installFolder + QLatin1Char('/') + path);
         return false;
     }
-    QFile file(target);
+    QFile file(writtenPath(target));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size()) {
         m_failedFiles.append(target);
         return false;
@@ -471,8 +499,14 @@ bool ZelManagerPackageInstaller::writeFile(const QString &path, const QByteArray
         m_failedFiles.append(target);
         return false;
     }
-    setFileTime(target, time);
+    setFileTime(file.fileName(), time);
     return true;
+}
+
+// An upgrade's files are staged beside their targets.
+QString ZelManagerPackageInstaller::writtenPath(const QString &target) const
+{
+    return m_replacing ? ZelManagerTargetFolder::stagedName(target) : target;
 }
 
 // An archive may hold one path twice; the last copy is what stays.
@@ -503,27 +537,102 @@ void ZelManagerPackageInstaller::onThreadFinished()
     if (m_state != State::Unpacking)
         return;
     wait();
+    const bool failed = !m_journalError.isEmpty() || !m_archiveError.isEmpty() || !m_unsafePaths.isEmpty()
+        || !m_failedFiles.isEmpty();
+    if (!m_stop && !failed && m_replacing) {
+        startSwitch();
+        return;
+    }
     setState(State::Completing);
-    bool ok = false;
-    if (m_stop) {
-        setStatus(ZelManagerPackage::Canceling);
-    } else {
-        setProgress(100);
-        if (!m_archiveError.isEmpty() || !m_unsafePaths.isEmpty() || !m_failedFiles.isEmpty()) {
+    if (m_stop || failed) {
+        // Staged files are nobody's: the installed version stays as it was.
+        if (m_replacing)
+            removeWrittenFiles();
+        endJournal();
+        if (m_stop) {
+            setStatus(ZelManagerPackage::Canceling);
+        } else {
+            setProgress(100);
             reportErrors();
             setStatus(ZelManagerPackage::Error);
-        } else {
-            callTriggers();
-            if (hasScript(m_info.postinst))
-                ZelManagerScriptEngine::instance()->evaluate(m_info.postinst, m_name, ZelManagerDatabase::ErrorInstall);
-            recordInstallation();
-            removeEmptiedFolders();
-            setStatus(ZelManagerPackage::Finished, skippedEntriesText());
-            for (const QString &path : qAsConst(m_unfixedFiles))
-                m_settings->addExcludedFile(path);
-            ok = true;
         }
+        finish(false);
+        return;
     }
+    setProgress(100);
+    complete();
+}
+
+// The new version's files are all staged: the old version's prerm and
+// triggers run, the remover moves the staged files into place and deletes
+// the old files that the new version does not have, then the old postrm
+// runs (onRemoverFinished() goes on).
+void ZelManagerPackageInstaller::startSwitch()
+{
+    setState(State::RemovingOldVersion);
+    QSet<QString> staged;
+    for (const QString &path : qAsConst(m_writtenFiles))
+        staged.insert(ZelManagerTargetFolder::pathKey(path));
+    QStringList oldOnly;
+    for (auto it = m_oldInfo.fileEntries.cbegin(); it != m_oldInfo.fileEntries.cend(); ++it) {
+        const QString name = ZelManagerTargetFolder::installedName(it.key());
+        if (!name.isEmpty() && !staged.contains(ZelManagerTargetFolder::pathKey(name)))
+            oldOnly.append(name);
+    }
+    if (!m_database->setJournalSwitching(m_name, oldOnly)) {
+        removeWrittenFiles();
+        m_journalError = tr("Can not record the switch to the new version: %1").arg(m_database->writeError());
+        endJournal();
+        reportErrors();
+        setStatus(ZelManagerPackage::Error);
+        setState(State::Finished);
+        emit finished(false);
+        return;
+    }
+    m_remover = new ZelManagerPackageRemover(m_context, m_name);
+    m_remover->setReplacement(m_writtenFiles);
+    connect(
+        m_remover.data(), &ZelManagerPackageRemover::finished, this, &ZelManagerPackageInstaller::onRemoverFinished);
+    m_remover->start();
+}
+
+// Triggers, postinst and the records of the new version. Recording it ends
+// its journal entry in the same commit.
+void ZelManagerPackageInstaller::complete()
+{
+    callTriggers();
+    if (hasScript(m_info.postinst))
+        ZelManagerScriptEngine::instance()->evaluate(m_info.postinst, m_name, ZelManagerDatabase::ErrorInstall);
+    if (!recordInstallation()) {
+        QString text = tr("Can not record the installation: %1").arg(m_database->writeError());
+        if (m_replacing) {
+            text += QLatin1Char(' ') + tr("It is completed at the next start.");
+        } else {
+            // Unrecorded files would belong to nobody.
+            removeWrittenFiles();
+            endJournal();
+        }
+        m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, text);
+        setStatus(ZelManagerPackage::Error);
+        finish(false);
+        return;
+    }
+    m_journaled = false;
+    removeEmptiedFolders();
+    for (const QString &path : qAsConst(m_unfixedFiles))
+        m_settings->addExcludedFile(path);
+    // Old files that could not be deleted have their errors already.
+    if (!m_leftOldFiles.isEmpty()) {
+        setStatus(ZelManagerPackage::Error);
+        finish(false);
+        return;
+    }
+    setStatus(ZelManagerPackage::Finished, skippedEntriesText());
+    finish(true);
+}
+
+void ZelManagerPackageInstaller::finish(bool ok)
+{
     qCDebug(zelEngine, "install %s: %s, %d files written, %d failed", qUtf8Printable(m_name),
         ok           ? "done"
             : m_stop ? "stopped"
@@ -541,6 +650,8 @@ void ZelManagerPackageInstaller::reportErrors()
     // the cache: the same bytes would fail again.
     if (m_archiveDamaged || !m_unsafePaths.isEmpty())
         QFile::remove(m_archivePath);
+    if (!m_journalError.isEmpty())
+        m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, m_journalError);
     if (!m_archiveError.isEmpty())
         m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, m_archiveError);
     for (const QString &path : qAsConst(m_unsafePaths)) {
@@ -549,6 +660,10 @@ void ZelManagerPackageInstaller::reportErrors()
     }
     for (const QString &path : qAsConst(m_failedFiles))
         m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, tr("Failed to install: %1").arg(path));
+    if (m_replacing) {
+        m_database->addError(m_name, ZelManagerDatabase::ErrorInstall,
+            tr("Version %1 was not installed; version %2 stays installed.").arg(m_info.version, m_oldVersion));
+    }
 }
 
 // Within one type, the paths recorded last come first.
@@ -570,20 +685,30 @@ void ZelManagerPackageInstaller::callTriggers()
 // The request is fulfilled: the package is installed and no longer
 // requested (an automatic mark left behind would make it a pending operation
 // of every later run). Its bookmark stays.
-void ZelManagerPackageInstaller::recordInstallation()
+bool ZelManagerPackageInstaller::recordInstallation()
 {
     if (m_package.isNull())
-        return;
+        return m_database->commitOutcome(m_name, [] { return true; });
     const int flags = (m_package.flags() & ~(ZelManagerPackage::RequestMask | ZelManagerPackage::FlagUpgradable))
         | ZelManagerPackage::FlagInstalled;
-    m_database->recordRemoval(m_name, flags, QStringList(), m_package.dependants());
     PackageInfo entry = m_info;
     for (const QString &path : qAsConst(m_unfixedEntries)) {
         auto it = entry.fileEntries.find(path);
         if (it != entry.fileEntries.end())
             it.value() = false;
     }
-    m_database->recordInstallation(entry, m_writtenFiles);
+    // An old file that could not be deleted stays the package's: recorded,
+    // it is neither lost nor taken by another package, and the next removal
+    // tries it again.
+    QStringList files = m_writtenFiles;
+    for (const QString &path : qAsConst(m_leftOldFiles)) {
+        entry.fileEntries.insert(path, m_oldInfo.fileEntries.value(path));
+        files.append(ZelManagerTargetFolder::installedName(path));
+    }
+    return m_database->commitOutcome(m_name, [&] {
+        return m_database->recordRemoval(m_name, flags, QStringList(), m_package.dependants())
+            && m_database->recordInstallation(entry, files);
+    });
 }
 
 // Folders of the replaced version that the new one does not use, deepest

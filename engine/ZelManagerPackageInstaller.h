@@ -81,27 +81,37 @@ protected:
 private:
     // The installer's lifecycle, each step entered once:
     //   Idle -> Preparing -> Unpacking -> Completing -> Finished
-    //   Idle -> RemovingOldVersion -> Preparing ...    (upgrade, reinstall)
-    //   RemovingOldVersion -> Finished                  (removal failed or stopped)
-    // Preparing sets the status and runs the preinst script (not after a
-    // removal), Unpacking is the thread's run(), Completing calls the
-    // triggers, runs postinst and records the package. From Preparing to
-    // Completing the installer is counted running in the context; the
-    // transitions count it in and out. finished(bool) is emitted on entering
-    // Finished.
+    //   Unpacking -> RemovingOldVersion -> Completing   (upgrade, reinstall)
+    //   RemovingOldVersion -> Finished                  (switch failed)
+    // Preparing sets the status, writes the journal entry and runs the
+    // preinst script (not for an upgrade or reinstall), Unpacking is the
+    // thread's run() (an upgrade's files are staged beside their targets),
+    // RemovingOldVersion is the switch (the old version's prerm and
+    // triggers, the staged files moved into place, old-only files deleted,
+    // postrm), Completing calls the triggers, runs postinst and records the
+    // package, or undoes a failed one. The installer is counted running in
+    // the context in Preparing, Unpacking and Completing (the remover counts
+    // itself during the switch); the transitions count it in and out.
+    // finished(bool) is emitted on entering Finished.
     enum class State { Idle, RemovingOldVersion, Preparing, Unpacking, Completing, Finished };
 
     void setState(State next);
     static bool canMove(State from, State to);
     static bool isCounted(State state);
     void startUnpacking();
+    void beginJournal();
+    void endJournal();
+    void startSwitch();
+    void complete();
+    void finish(bool ok);
+    QString writtenPath(const QString &target) const;
     void finishLater();
     void reportErrors();
     void markDamaged(const QString &detail);
     void skipEntry(const QString &path, bool link);
     QString skippedEntriesText() const;
     void callTriggers();
-    void recordInstallation();
+    bool recordInstallation();
     void removeEmptiedFolders();
     void setStatus(PackageStatus status, const QString &message = QString());
     void setProgress(int value);
@@ -157,6 +167,14 @@ private:
     ZelManagerTargetFolder m_target; // the install folder
     QSet<QString> m_written; // the written files, for lookups
     QSet<QString> m_unfixedEntries; // archive paths of the unfixed files
+
+    // An upgrade or reinstall of an installed version: staged, then switched.
+    bool m_replacing = false;
+    PackageInfo m_oldInfo;
+    QStringList m_leftOldFiles; // of the old version, not deleted by the switch
+    QString m_oldVersion;
+    bool m_journaled = false;
+    QString m_journalError;
 
     QPointer<ZelManagerPackageRemover> m_remover;
     QStringList m_removedFolders; // of the version that an upgrade removed

@@ -55,6 +55,18 @@ void ZelManagerPackageRemover::start()
     qCDebug(zelEngine, "remove %s %s", qUtf8Printable(m_name), qUtf8Printable(m_package.installedVersion()));
     setProgress(0);
     setStatus(ZelManagerPackage::Removing);
+    // Known before anything is touched: a removal that an ended process left
+    // half done is completed at the next start.
+    if (!m_replacing) {
+        ZelManagerDatabase::JournalEntry entry;
+        entry.package = m_name;
+        entry.operation = ZelManagerDatabase::JournalRemove;
+        if (!m_database->writeJournal(entry)) {
+            m_journalError = tr("Can not record the start of the removal: %1").arg(m_database->writeError());
+            QThread::start(QThread::InheritPriority);
+            return;
+        }
+    }
     if (hasScript(m_info.prerm))
         ZelManagerScriptEngine::instance()->evaluate(m_info.prerm, m_name, ZelManagerDatabase::ErrorRemove);
     callTriggers();
@@ -80,30 +92,45 @@ void ZelManagerPackageRemover::callTriggers()
     }
 }
 
+void ZelManagerPackageRemover::setReplacement(const QStringList &stagedFiles)
+{
+    m_replacing = true;
+    m_stagedFiles = stagedFiles;
+    for (const QString &path : stagedFiles)
+        m_keptKeys.insert(ZelManagerTargetFolder::pathKey(path));
+}
+
+// A switch is not stopped half way: it is short, and a half-switched package
+// would be neither version.
 void ZelManagerPackageRemover::cancel()
 {
-    m_stop = true;
+    if (!m_replacing)
+        m_stop = true;
 }
 
 void ZelManagerPackageRemover::run()
 {
+    if (!m_journalError.isEmpty())
+        return;
     m_progressTimer.start();
     m_target = ZelManagerTargetFolder(m_settings->targetPath());
     HostProcessRelease release(m_target.root());
     m_release = &release;
     QSet<QString> folders;
+    if (m_replacing)
+        switchStagedFiles();
 
     const QStringList paths = m_info.fileEntries.keys();
     const int count = paths.size();
     for (int i = 0; i < count && !m_stop; ++i) {
         const QString &path = paths.at(i);
-        if (!m_info.fileEntries.value(path))
-            m_removedUnfixedFiles.append(path);
         // The installer never writes such a path, so there is nothing of the
         // package to delete there; anything found is someone else's.
         const QString name = ZelManagerTargetFolder::installedName(path);
-        if (name.isEmpty())
+        if (name.isEmpty() || m_keptKeys.contains(ZelManagerTargetFolder::pathKey(name)))
             continue;
+        if (!m_info.fileEntries.value(path))
+            m_removedUnfixedFiles.append(path);
         const QString target = m_target.filePath(name);
         // A folder that a link leads elsewhere is not ours to delete in, and
         // one that does not exist holds nothing to delete.
@@ -124,6 +151,21 @@ void ZelManagerPackageRemover::run()
         }
     }
     m_release = nullptr;
+}
+
+// Each staged file takes its place in one rename; the old file goes with it.
+void ZelManagerPackageRemover::switchStagedFiles()
+{
+    for (const QString &path : qAsConst(m_stagedFiles)) {
+        const QString target = m_target.filePath(path);
+        const QString staged = ZelManagerTargetFolder::stagedName(target);
+        if (ZelManagerTargetFolder::replaceFile(staged, target))
+            continue;
+        // A program holding the old file (on Windows) is released first.
+        if (!(HostProcessRelease::mayBeHeld(target) && m_release->release(target) > 0
+                && ZelManagerTargetFolder::replaceFile(staged, target)))
+            m_failedSwitches.append(path);
+    }
 }
 
 // Running programs are ended only for a library or program whose deletion
@@ -185,21 +227,30 @@ void ZelManagerPackageRemover::onThreadFinished()
         return;
     setState(State::Completing);
     bool ok = false;
-    if (m_stop) {
+    if (!m_journalError.isEmpty()) {
+        m_database->addError(m_name, ZelManagerDatabase::ErrorRemove, m_journalError);
+        setStatus(ZelManagerPackage::Error);
+    } else if (m_stop) {
         setStatus(ZelManagerPackage::Canceling);
-    } else if (!m_failedFiles.isEmpty()) {
+    } else if (!m_failedFiles.isEmpty() || !m_failedSwitches.isEmpty()) {
+        for (const QString &path : qAsConst(m_failedSwitches))
+            m_database->addError(m_name, ZelManagerDatabase::ErrorInstall, tr("Failed to install: %1").arg(path));
         for (const QString &path : qAsConst(m_failedFiles))
             m_database->addError(m_name, ZelManagerDatabase::ErrorRemove, tr("Failed to remove: %1").arg(path));
-        setStatus(ZelManagerPackage::Error);
+        // A switch whose new files are all in place is complete; the old
+        // files that stay are the installer's to record.
+        if (m_replacing && m_failedSwitches.isEmpty())
+            ok = finishRemoval();
+        else
+            setStatus(ZelManagerPackage::Error);
     } else {
-        if (hasScript(m_info.postrm))
-            ZelManagerScriptEngine::instance()->evaluate(m_info.postrm, m_name, ZelManagerDatabase::ErrorRemove);
-        recordRemoval();
-        setProgress(100);
-        setStatus(ZelManagerPackage::Removed);
-        for (const QString &path : qAsConst(m_removedUnfixedFiles))
-            m_settings->removeExcludedFile(path);
-        ok = true;
+        ok = finishRemoval();
+    }
+    // The package stays recorded as installed: nothing is left to complete
+    // (unless the removal is done but could not be recorded).
+    if (!ok && !m_replacing && m_journalError.isEmpty() && !m_recordFailed) {
+        m_database->dropJournal(m_name);
+        m_database->commitProgress();
     }
     qCDebug(zelEngine, "remove %s: %s, %d files failed", qUtf8Printable(m_name),
         ok           ? "done"
@@ -225,19 +276,39 @@ void ZelManagerPackageRemover::setState(State next)
         m_context->countStopped();
 }
 
-// A fulfilled removal request is dropped with the installed state; before an
-// upgrade or a reinstall the installer still needs its request.
-void ZelManagerPackageRemover::recordRemoval()
+// The removal and the end of its journal entry are committed together. One
+// that cannot be recorded is completed at the next start.
+bool ZelManagerPackageRemover::finishRemoval()
+{
+    if (hasScript(m_info.postrm))
+        ZelManagerScriptEngine::instance()->evaluate(m_info.postrm, m_name, ZelManagerDatabase::ErrorRemove);
+    if (!m_replacing && !recordRemoval()) {
+        m_recordFailed = true;
+        m_database->addError(m_name, ZelManagerDatabase::ErrorRemove,
+            tr("Can not record the removal: %1. It is completed at the next start.").arg(m_database->writeError()));
+        setStatus(ZelManagerPackage::Error);
+        return false;
+    }
+    setProgress(100);
+    setStatus(ZelManagerPackage::Removed);
+    for (const QString &path : qAsConst(m_removedUnfixedFiles))
+        m_settings->removeExcludedFile(path);
+    return true;
+}
+
+// A fulfilled removal request is dropped with the installed state.
+bool ZelManagerPackageRemover::recordRemoval()
 {
     if (m_package.isNull())
-        return;
+        return m_database->commitOutcome(m_name, [] { return true; });
     int flags = m_package.flags() & ~(ZelManagerPackage::FlagInstalled | ZelManagerPackage::FlagUpgradable);
     QStringList requested = m_package.requestedBy();
     if (m_package.isRemoveRequested()) {
         flags &= ~ZelManagerPackage::RequestMask;
         requested.clear();
     }
-    m_database->recordRemoval(m_name, flags, requested, m_package.dependants());
+    return m_database->commitOutcome(
+        m_name, [&] { return m_database->recordRemoval(m_name, flags, requested, m_package.dependants()); });
 }
 
 void ZelManagerPackageRemover::setStatus(PackageStatus status, const QString &message)

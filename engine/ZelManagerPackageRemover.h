@@ -6,6 +6,7 @@
 #include "engine/ZelManagerTargetFolder.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -47,6 +48,16 @@ public:
     ~ZelManagerPackageRemover() override;
 
     QString name() const { return m_name; }
+    // Makes the remover the switch of a staged upgrade or reinstall: its
+    // thread first moves each staged file (installed names below the target
+    // folder, see ZelManagerTargetFolder::stagedName()) into place, then
+    // deletes the old files that the new version does not have. The switch
+    // is not stopped half way, and the installer records the outcome (and
+    // keeps the journal), not the remover. The switch succeeds when every
+    // staged file is in place, even if an old file could not be deleted
+    // (failedFiles() names those, with an error each). Before start().
+    void setReplacement(const QStringList &stagedFiles);
+
     // Runs prerm and the triggers' removeFile(), then starts the deleting
     // thread. Called once, right after construction. (Hides QThread::start:
     // a remover is always started through this.)
@@ -55,7 +66,10 @@ public:
     // Read after finished(): every folder part of the removed paths, each
     // prefix once (for a/b/c.txt: a and a/b).
     QStringList folders() const { return m_folders; }
+    // Listed paths that could not be deleted; of a switch, also the staged
+    // files that could not be moved into place.
     QStringList failedFiles() const { return m_failedFiles; }
+    QStringList failedSwitches() const { return m_failedSwitches; }
 
 signals:
     // True when the package is removed.
@@ -80,7 +94,9 @@ private:
     void setStatus(PackageStatus status, const QString &message = QString());
     void setProgress(int value);
     void callTriggers();
-    void recordRemoval();
+    bool recordRemoval();
+    bool finishRemoval();
+    void switchStagedFiles();
     bool removeFile(const QString &target);
     bool removeOnce(const QString &target);
     void removeCompanions(const QString &target);
@@ -97,6 +113,12 @@ private:
     ZelManagerDatabase *m_database;
     ZelManagerOperationModel *m_model;
     std::atomic<bool> m_stop { false };
+    bool m_replacing = false;
+    QStringList m_stagedFiles;
+    QStringList m_failedSwitches;
+    QSet<QString> m_keptKeys; // pathKey() of the staged files
+    QString m_journalError; // the removal could not be journaled
+    bool m_recordFailed = false; // done, but not recorded: the journal stays
 
     // Worker thread only.
     ZelManagerTargetFolder m_target; // targetPath()

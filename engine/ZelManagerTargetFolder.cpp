@@ -8,6 +8,11 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 ZelManagerTargetFolder::ZelManagerTargetFolder(const QString &root)
     : m_root(QDir::cleanPath(root))
@@ -59,6 +64,22 @@ QString ZelManagerTargetFolder::installedName(const QString &path)
 {
     const QString entry = entryPath(path);
     return isInfoManual(entry) ? entry + QStringLiteral(".gz") : entry;
+}
+
+QString ZelManagerTargetFolder::stagedName(const QString &path)
+{
+    return path + QStringLiteral(".zelnew~");
+}
+
+bool ZelManagerTargetFolder::replaceFile(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
 }
 
 bool ZelManagerTargetFolder::isBelow(const QString &path, const QString &root)

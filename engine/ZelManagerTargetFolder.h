@@ -54,6 +54,11 @@ public:
     // entry path, with ".gz" appended for an Info manual. Empty when the
     // path is unsafe.
     static QString installedName(const QString &path);
+    // The name beside an installed file under which its replacement is
+    // staged until it takes the file's place.
+    static QString stagedName(const QString &path);
+    // Moves from over to in one step (to is either the old or the new file).
+    static bool replaceFile(const QString &from, const QString &to);
     // Whether path lies strictly inside root (both clean, "/"-separated).
     static bool isBelow(const QString &path, const QString &root);
 

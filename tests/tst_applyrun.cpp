@@ -1,4 +1,5 @@
 #include "database/ZelManagerDatabase.h"
+#include "database/ZelManagerSql.h"
 #include "engine/ApplyContext.h"
 #include "engine/ZelManagerApplyRun.h"
 #include "engine/ZelManagerDownloadManager.h"
@@ -71,6 +72,7 @@ private slots:
     void runWithoutOperations();
     void stopWhileTheRunFinishes();
     void destroyingARunningRunStopsIt();
+    void lockedDatabaseFailsTheRun();
 
 private:
     QString logFile() const { return m_fixture->sandbox().path() + QStringLiteral("/log"); }
@@ -324,6 +326,50 @@ void TestApplyRun::destroyingARunningRunStopsIt()
     // The request stays for the next run, and no partial archive is cached.
     QVERIFY(m_fixture->database()->package(QStringLiteral("big")).isInstallRequested());
     QVERIFY(QDir(m_fixture->cacheFolder()).entryList(QDir::Files).isEmpty());
+}
+
+// Another program holds the status file's write lock for the whole run:
+// nothing can be recorded, so nothing is installed or removed, and the run
+// says so instead of reporting success. Once the lock is gone the same
+// requests go through.
+void TestApplyRun::lockedDatabaseFailsTheRun()
+{
+    QVERIFY(offer(TestApplyFixture::manifest("old", "1.0"), { entry("bin/old.exe", "old") }));
+    QCOMPARE(m_fixture->request("old", Request::Install), QString());
+    QVERIFY(ZelManagerApplyRun().exec());
+    QVERIFY(offer(TestApplyFixture::manifest("y", "1.0"), { entry("bin/y.exe", "y") }));
+    QCOMPARE(m_fixture->request("y", Request::Install), QString());
+    QCOMPARE(m_fixture->request("old", Request::Remove), QString());
+
+    const int timeout = ZelManagerSql::busyTimeout();
+    ZelManagerSql::setBusyTimeout(20);
+    TestDatabaseFile other(m_fixture->statusFile());
+    QVERIFY(other.exec(QStringLiteral("BEGIN IMMEDIATE;")));
+    ZelManagerApplyRun run;
+    const bool ok = run.exec();
+    QVERIFY(other.exec(QStringLiteral("ROLLBACK;")));
+    ZelManagerSql::setBusyTimeout(timeout);
+
+    QVERIFY(!ok);
+    QCOMPARE(run.outcome(), ZelManagerApplyRun::Failed);
+    QStringList texts;
+    for (const ZelManagerDatabase::ErrorRecord &error : run.errors())
+        texts.append(error.package + QLatin1String(": ") + error.description);
+    QVERIFY2(texts.contains("y: Can not record the start of the installation: database is locked"),
+        qPrintable(texts.join('\n')));
+    QVERIFY2(texts.contains("old: Can not record the start of the removal: database is locked"),
+        qPrintable(texts.join('\n')));
+    QVERIFY(!QFileInfo::exists(m_fixture->file("bin/y.exe")));
+    QVERIFY(QFileInfo::exists(m_fixture->file("bin/old.exe")));
+    ZelManagerDatabase *db = m_fixture->database();
+    QVERIFY(!db->package("y").isInstalled());
+    QVERIFY(db->package("old").isInstalled());
+
+    ZelManagerApplyRun again;
+    QVERIFY(again.exec());
+    QVERIFY(db->package("y").isInstalled());
+    QVERIFY(!db->package("old").isInstalled());
+    QVERIFY(!QFileInfo::exists(m_fixture->file("bin/old.exe")));
 }
 
 QTEST_GUILESS_MAIN(TestApplyRun)

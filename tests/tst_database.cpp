@@ -137,7 +137,9 @@ void TestDatabase::createsTablesWithTheirExactText()
 }
 
 // A file written by an older program: its tables (written in another style
-// here) stay untouched, only "errors" is added, and its packages load.
+// here) stay untouched, only "errors" is added, and its packages load. Files
+// it recorded in an untidy form are stored in their clean form, unsafe ones
+// as they were.
 void TestDatabase::existingStatusFileLackingOnlyErrors()
 {
     {
@@ -149,14 +151,19 @@ void TestDatabase::existingStatusFileLackingOnlyErrors()
         file.addStatus(QStringLiteral("zlib"), 0x2006, QString(), QStringLiteral("libpng;;curl"));
         file.addInstalled(QStringLiteral("zlib"), QStringLiteral("1.2.11-1"), 100, RepositoryA.toString(),
             QStringLiteral("Jean"), QStringLiteral("Compression library"));
+        for (const char *entry : { "lib/./z.dll", "lib//zz.dll", "./share/z/", "bin/z.exe", "../up.txt" })
+            QVERIFY(file.exec(QStringLiteral("INSERT INTO fileentries VALUES(1,'zlib',?);"), { QString(entry) }));
     }
     ZelManagerDatabase *database = ZelManagerDatabase::instance();
     TestDatabaseFile file(statusFile());
+    QCOMPARE(database->packageEntry(QStringLiteral("zlib"), QString(), true).fileEntries.keys(),
+        QStringList({ "../up.txt", "bin/z.exe", "lib/z.dll", "lib/zz.dll", "share/z" }));
     QCOMPARE(tableText(file, "status"),
         QStringLiteral("CREATE TABLE status (package varchar(256), status int, "
                        "requested varchar(256), dependant varchar(256))"));
     QCOMPARE(tableText(file, "errors"), storedText(StatusTableTexts[5][1]));
-    QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table';")), QStringLiteral("6"));
+    // The six tables and the two of the journal.
+    QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table';")), QStringLiteral("8"));
 
     const ZelManagerPackage zlib = database->package(QStringLiteral("zlib"));
     QCOMPARE(zlib.installedVersion(), QStringLiteral("1.2.11-1"));
@@ -377,7 +384,7 @@ void TestDatabase::installationAndRemovalRoundTrip()
     QVERIFY(database->categories().contains(category));
     TestDatabaseFile status(statusFile());
     QCOMPARE(
-        status.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table';")), QStringLiteral("6"));
+        status.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table';")), QStringLiteral("8"));
     QCOMPARE(status.value(QStringLiteral("SELECT comparision FROM dependencies WHERE package=?;"), { name }),
         QStringLiteral(">= 1'0"));
 

@@ -87,7 +87,7 @@ private slots:
     void unreadableArchives();
     void skippedEntriesAreReported();
     void cancelBeforeUnpacking();
-    void upgradeEndsWhenTheRemovalFails();
+    void upgradeKeepsAnOldFileThatCannotBeDeleted();
     void replacedCacheFileIsRefused();
 
 private:
@@ -515,10 +515,10 @@ void TestInstaller::cancelBeforeUnpacking()
     QVERIFY(errors().isEmpty());
 }
 
-// The installed version goes first; when a file of it cannot be removed the
-// upgrade ends there: nothing new is unpacked, the package stays installed,
-// and the installer leaves the context's count as it found it.
-void TestInstaller::upgradeEndsWhenTheRemovalFails()
+// The new version is staged, then switched in; an old file that cannot be
+// deleted then stays, recorded with the new version, and the package ends
+// with its error. The installer leaves the context's count as it found it.
+void TestInstaller::upgradeKeepsAnOldFileThatCannotBeDeleted()
 {
     {
         TestDatabaseFile status(m_fixture->statusFile(), TestDatabaseFile::Status);
@@ -537,9 +537,13 @@ void TestInstaller::upgradeEndsWhenTheRemovalFails()
     bool ok = true;
     QVERIFY(install(context, &ok));
     QVERIFY(!ok);
-    QVERIFY(!QFileInfo::exists(target() + QStringLiteral("/bin/new.txt")));
+    QCOMPARE(TestSandbox::readFile(target() + QStringLiteral("/bin/new.txt")), QStringLiteral("new"));
     QCOMPARE(errors(), QStringList({ "Failed to remove: share/stuck" }));
-    QVERIFY(ZelManagerDatabase::instance()->package(QStringLiteral("h")).isInstalled());
+    ZelManagerDatabase *database = ZelManagerDatabase::instance();
+    QVERIFY(database->package(QStringLiteral("h")).isInstalled());
+    QCOMPARE(database->packageEntry(QStringLiteral("h"), QString(), true).fileEntries.keys(),
+        QStringList({ "bin/new.txt", "share/stuck" }));
+    QVERIFY(database->journal().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestInstaller)

@@ -2,6 +2,7 @@
 #include "app/ZelManagerLauncher.h"
 #include "engine/ZelManagerInstallLock.h"
 #include "settings/ZelManagerSettings.h"
+#include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestSandbox.h"
 
 #include <QDir>
@@ -213,6 +214,38 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(readReport(report).value(QStringLiteral("exit")), QStringLiteral("0"));
         QVERIFY(!QFile::exists(ZelManagerInstallLock::lockFilePath(m_sandbox->installPath())));
+    }
+
+    // A run that ended half way: the window's start undoes the interrupted
+    // installation before the window uses the database, and tells the user.
+    void interruptedRunIsPutRightAtStart()
+    {
+        ZelManagerSettings::instance()->setInstallPath(m_sandbox->installPath());
+        ZelManagerSettings::instance()->setArchitecture(QStringLiteral("win32"));
+        ZelManagerSettings::cleanup(); // saved where the program reads it
+        const QString file = m_sandbox->installPath() + QStringLiteral("/win32/bin/x.exe");
+        QVERIFY(TestSandbox::writeFile(file, "half written"));
+        {
+            TestDatabaseFile status(
+                m_sandbox->installPath() + QStringLiteral("/pkgdb/win32.db"), TestDatabaseFile::Status);
+            QVERIFY(status.exec(QStringLiteral("INSERT INTO journal VALUES('x',1,1,?);"),
+                { QStringLiteral("{\"name\":\"x\",\"version\":\"1.0\"}") }));
+            QVERIFY(status.exec(QStringLiteral("INSERT INTO journalfiles VALUES('x',1,'bin/x.exe');")));
+        }
+        const QString report = m_sandbox->path() + QStringLiteral("/report");
+        QProcess window;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ZELMANAGER_STARTUP_REPORT"), report);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        window.setProcessEnvironment(env);
+        window.start(program(), { QStringLiteral("--norelaunch") });
+        QVERIFY(window.waitForFinished(60000));
+        QCOMPARE(window.exitCode(), 0);
+        QCOMPARE(readReport(report).value(QStringLiteral("recovered")),
+            QStringLiteral("The installation of x 1.0 was interrupted; it has been undone."));
+        QVERIFY(!QFileInfo::exists(file));
+        TestDatabaseFile status(m_sandbox->installPath() + QStringLiteral("/pkgdb/win32.db"));
+        QCOMPARE(status.value(QStringLiteral("SELECT count(*) FROM journal;")), QStringLiteral("0"));
     }
 
     void libraryInfo()

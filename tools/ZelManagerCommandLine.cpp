@@ -6,6 +6,7 @@
 #include "database/ZelManagerRepositoryUpdater.h"
 #include "engine/ZelManagerApplyRun.h"
 #include "engine/ZelManagerInstallLock.h"
+#include "engine/ZelManagerRecovery.h"
 #include "engine/ZelManagerScriptEngine.h"
 #include "integration/ZelManagerTrigger.h"
 #include "settings/ZelManagerSettings.h"
@@ -118,8 +119,14 @@ void ZelManagerCommandLine::printJson(const QJsonValue &value)
 bool ZelManagerCommandLine::lock(int *status)
 {
     m_lock.reset(new ZelManagerInstallLock(ZelManagerSettings::instance()->installPath()));
-    if (m_lock->tryLock())
+    if (m_lock->tryLock()) {
+        // What an ended run left half done is put right first.
+        const QStringList recovered
+            = ZelManagerRecovery::recover(database(), ZelManagerSettings::instance()->targetPath());
+        for (const QString &text : recovered)
+            message(text);
         return true;
+    }
     message(m_lock->errorText());
     *status = m_lock->isHeldElsewhere() ? Locked : Failure;
     return false;
