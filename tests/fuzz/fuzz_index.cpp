@@ -7,6 +7,8 @@
 #include "tests/support/TestDatabaseFile.h"
 #include "tests/support/TestSandbox.h"
 
+#include <QFile>
+
 namespace {
 
 bool isOperatorCharacter(QChar c)
@@ -51,8 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool complete = false;
     const int named = readIndex(index, &complete);
 
+    // The import reads the index from the file it was downloaded to.
+    const QString indexFile = FuzzSupport::sandbox().path() + QStringLiteral("/packages.xml");
+    {
+        QFile out(indexFile);
+        FUZZ_CHECK(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(index) == index.size());
+    }
     const QString file = FuzzSupport::sandbox().path() + QStringLiteral("/import.db");
-    ZelManagerIndexImport import(index, file);
+    ZelManagerIndexImport import(indexFile, file);
     import.start();
     import.wait();
     FUZZ_CHECK(import.succeeded() == complete, import.errorText());
