@@ -3,6 +3,7 @@
 #include "database/ZelManagerDatabase.h"
 #include "database/ZelManagerIndexImport.h"
 #include "database/ZelManagerSql.h"
+#include "engine/ZelManagerTargetFolder.h"
 #include "settings/ZelManagerSettings.h"
 
 #include <QDir>
@@ -19,7 +20,6 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
-#include <cstdio>
 #include <unistd.h>
 #endif
 
@@ -53,18 +53,6 @@ void removeStaleImports(const QString &target)
         if (!activeImports().contains(file))
             QFile::remove(file);
     }
-}
-
-// Moves from over to in one step: to is either the old or the new file.
-bool replaceFile(const QString &from, const QString &to)
-{
-#ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
-        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
-        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
 }
 
 // Gives the file at from a second name, to; false where the file system has
@@ -408,7 +396,7 @@ bool ZelManagerRepositoryUpdater::replaceDatabaseFile()
     QFile::remove(target + QStringLiteral("-journal"));
     QFile::remove(old);
     const bool linked = linkFile(target, old);
-    const bool moved = replaceFile(m_import->fileName(), target);
+    const bool moved = ZelManagerTargetFolder::replaceFile(m_import->fileName(), target);
     if (moved)
         m_import->takeFile();
     if (linked && moved)
