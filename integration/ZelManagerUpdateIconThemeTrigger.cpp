@@ -40,12 +40,102 @@ QString contextOf(const QString &folderName)
     return contexts.value(folderName, folderName);
 }
 
-// Lists come back from the settings reader split at commas.
+// Lists come back from the settings reader split at commas (as a variant
+// list when an item began with "@").
 QString textValue(const QVariant &value)
 {
-    if (value.type() == QVariant::StringList)
+    if (value.type() == QVariant::StringList || value.type() == QVariant::List)
         return value.toStringList().join(QLatin1Char(','));
     return value.toString();
+}
+
+bool isHexDigit(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+}
+
+bool isLoneSurrogate(const QString &text, int i)
+{
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate())
+        return i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate();
+    if (c.isLowSurrogate())
+        return i == 0 || !text.at(i - 1).isHighSurrogate();
+    return false;
+}
+
+// One item of a value the way the settings reader unescapes it again:
+// backslash escapes, quotes around what holds a separator or outer blanks,
+// and a doubled "@" where the reader would see a typed value.
+QString escapedItem(const QString &item)
+{
+    QString text;
+    bool quote = !item.isEmpty() && (item.front().isSpace() || item.back().isSpace());
+    bool hexPending = false; // a "\x" escape takes every hex digit after it
+    for (int i = 0; i < item.size(); ++i) {
+        const QChar c = item.at(i);
+        const ushort u = c.unicode();
+        if (hexPending && isHexDigit(c)) {
+            text += QStringLiteral("\\x") + QString::number(u, 16);
+            continue;
+        }
+        hexPending = false;
+        if (u == ';' || u == ',' || u == '=')
+            quote = true;
+        if (u == '"' || u == '\\') {
+            text += QLatin1Char('\\');
+            text += c;
+        } else if (u == '\n') {
+            text += QStringLiteral("\\n");
+        } else if (u == '\r') {
+            text += QStringLiteral("\\r");
+        } else if (u == '\t') {
+            text += QStringLiteral("\\t");
+        } else if (u < 0x20 || u == 0x7f || isLoneSurrogate(item, i)) {
+            text += QStringLiteral("\\x") + QString::number(u, 16);
+            hexPending = true;
+        } else {
+            text += c;
+        }
+    }
+    if (text.startsWith(QLatin1Char('@')))
+        text.prepend(QLatin1Char('@'));
+    return quote ? QLatin1Char('"') + text + QLatin1Char('"') : text;
+}
+
+// A value whose commas are read back as a list, which the reader joins with
+// commas again.
+QString escapedValue(const QString &value)
+{
+    QStringList items = value.split(QLatin1Char(','));
+    for (QString &item : items)
+        item = escapedItem(item);
+    return items.join(QLatin1Char(','));
+}
+
+// A key or group name the way the settings reader unescapes it: "%XX" or
+// "%UXXXX" for what the reader would take as syntax, drop or decode as
+// Latin-1; plain names such as "Name[de]" or "48x48/apps" stay as they are.
+QString escapedName(const QString &name, bool group)
+{
+    static const QString syntax = QStringLiteral("%\\=;\"#");
+    QString text;
+    for (int i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        const ushort u = c.unicode();
+        const bool bracket = u == '[' || u == ']';
+        if (u > 0x20 && u < 0x7f && !syntax.contains(c) && !(bracket && (group || i == 0)) && (group || u != '/'))
+            text += c;
+        else if (u <= 0xff)
+            text += QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')).toUpper();
+        else
+            text += QStringLiteral("%U%1").arg(u, 4, 16, QLatin1Char('0')).toUpper();
+    }
+    // "[General]" holds the keys outside any group.
+    if (group && text.compare(QLatin1String("general"), Qt::CaseInsensitive) == 0)
+        text.prepend(QLatin1Char('%'));
+    return text;
 }
 
 bool isDecimal(const QString &text)
@@ -204,18 +294,23 @@ QList<ZelManagerUpdateIconThemeTrigger::IconFolder> ZelManagerUpdateIconThemeTri
     return folders;
 }
 
+// Written by hand, but so that the settings reader gives back exactly what
+// was written, whatever names and values a hostile index brought in.
 QByteArray ZelManagerUpdateIconThemeTrigger::indexContents(const Theme &theme)
 {
     QString text = QStringLiteral("[Icon Theme]\n");
     for (auto it = theme.keys.constBegin(); it != theme.keys.constEnd(); ++it)
-        text += it.key() + QLatin1Char('=') + it.value() + QLatin1Char('\n');
-    text += DirectoriesKey + QLatin1Char('=') + theme.directories.join(QLatin1Char(',')) + QStringLiteral("\n\n");
+        text += escapedName(it.key(), false) + QLatin1Char('=') + escapedValue(it.value()) + QLatin1Char('\n');
+    QStringList directories;
+    for (const QString &name : theme.directories)
+        directories << escapedItem(name);
+    text += DirectoriesKey + QLatin1Char('=') + directories.join(QLatin1Char(',')) + QStringLiteral("\n\n");
     for (const IconFolder &folder : theme.folders) {
         if (folder.name.isEmpty())
             continue;
-        text += QLatin1Char('[') + folder.name + QStringLiteral("]\n");
+        text += QLatin1Char('[') + escapedName(folder.name, true) + QStringLiteral("]\n");
         if (!folder.type.isEmpty())
-            text += QStringLiteral("Type=") + folder.type + QLatin1Char('\n');
+            text += QStringLiteral("Type=") + escapedValue(folder.type) + QLatin1Char('\n');
         if (folder.size != 0)
             text += QStringLiteral("Size=%1\n").arg(folder.size);
         else
@@ -223,7 +318,7 @@ QByteArray ZelManagerUpdateIconThemeTrigger::indexContents(const Theme &theme)
         if (folder.scale != 0)
             text += QStringLiteral("Scale=%1\n").arg(folder.scale);
         if (!folder.context.isEmpty())
-            text += QStringLiteral("Context=") + folder.context + QLatin1Char('\n');
+            text += QStringLiteral("Context=") + escapedValue(folder.context) + QLatin1Char('\n');
         if (folder.minSize > 0)
             text += QStringLiteral("MinSize=%1\n").arg(folder.minSize);
         if (folder.maxSize > 0)

@@ -164,10 +164,20 @@ bool ZelManagerUpdateInfoDirTrigger::readManual(const QString &file, Sections &s
     // be gzip data itself is that text, not a second layer to undo.
     archive_read_append_filter(reader.get(), ARCHIVE_FILTER_GZIP);
     archive_read_support_format_raw(reader.get());
+    archive_read_support_format_empty(reader.get());
     archive_entry *entry = nullptr;
-    if (archive_read_open_filename(reader.get(), QFile::encodeName(file).constData(), BlockSize) != ARCHIVE_OK
-        || archive_read_next_header(reader.get(), &entry) != ARCHIVE_OK
-        || archive_filter_code(reader.get(), 0) != ARCHIVE_FILTER_GZIP)
+    if (archive_read_open_filename(reader.get(), QFile::encodeName(file).constData(), BlockSize) != ARCHIVE_OK)
+        return false;
+    const int header = archive_read_next_header(reader.get(), &entry);
+    if (archive_filter_code(reader.get(), 0) != ARCHIVE_FILTER_GZIP)
+        return false;
+    // An empty manual is a manual with no entries, not an unreadable one;
+    // the forced gzip layer also reads a file that is not gzip as empty.
+    if (header == ARCHIVE_EOF) {
+        QFile in(file);
+        return in.open(QIODevice::ReadOnly) && in.read(2) == QByteArray("\x1f\x8b");
+    }
+    if (header != ARCHIVE_OK)
         return false;
 
     // Work on a copy: a manual that breaks off half-way adds nothing.

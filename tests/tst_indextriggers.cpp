@@ -1,6 +1,7 @@
 #include "engine/ZelManagerPackageInstaller.h"
 #include "integration/WindowsSupport.h"
 #include "integration/ZelManagerTrigger.h"
+#include "integration/ZelManagerUpdateIconThemeTrigger.h"
 #include "integration/ZelManagerUpdateInfoDirTrigger.h"
 #include "settings/ZelManagerSettings.h"
 #include "tests/support/TestTriggerSandbox.h"
@@ -9,6 +10,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -167,6 +170,14 @@ private slots:
         ZelManagerUpdateInfoDirTrigger::Sections sections;
         QVERIFY(ZelManagerUpdateInfoDirTrigger::readManual(file, sections));
         QVERIFY(sections.isEmpty());
+
+        // An empty manual has no entries; it is not unreadable.
+        QVERIFY(ZelManagerPackageInstaller::gzipCompress(QByteArray(), QStringLiteral("x.info"), &outer));
+        QVERIFY(TestSandbox::writeFile(file, outer));
+        QVERIFY(ZelManagerUpdateInfoDirTrigger::readManual(file, sections));
+        QVERIFY(sections.isEmpty());
+        QVERIFY(TestSandbox::writeFile(file, "not gzip"));
+        QVERIFY(!ZelManagerUpdateInfoDirTrigger::readManual(file, sections));
     }
 
     void hugeLineIsDropped()
@@ -297,6 +308,46 @@ private slots:
         QCOMPARE(TestSandbox::readFile(index), expected);
         runIconTrigger({ QStringLiteral("share/icons/hicolor/48x48/apps/a.png") });
         QCOMPARE(TestSandbox::readFile(index), expected);
+    }
+
+    // Whatever names and values an index brought in, the index written from
+    // them reads back the same.
+    void writtenIndexReadsBackTheSame()
+    {
+        using Trigger = ZelManagerUpdateIconThemeTrigger;
+        Trigger::Theme theme;
+        const QStringList values = { QStringLiteral("A \"quoted\" comment"), QStringLiteral("semi;colon=x"),
+            QStringLiteral("line\nbreak\ttab\\back"), QStringLiteral(" outer blanks "), QStringLiteral("@Invalid()"),
+            QStringLiteral("hicolor,@ByteArray(x), spaced"),
+            QStringLiteral("ctl\x01"
+                           "1f"),
+            QStringLiteral("Th\u00e8me \u4e2d"), QString(QChar(0xd800)) + QStringLiteral("lone") };
+        for (int i = 0; i < values.size(); ++i)
+            theme.keys.insert(QStringLiteral("Key%1").arg(i), values.at(i));
+        for (const QString &key : { QStringLiteral("Name[de]"), QStringLiteral("%41 pct"), QStringLiteral("[x"),
+                 QStringLiteral("k=v;c\"q#"), QStringLiteral("Caf\u00e9") })
+            theme.keys.insert(key, QStringLiteral("v"));
+        for (const QString &name : { QStringLiteral("48x48/apps"), QStringLiteral("General"), QStringLiteral("a,b [c]"),
+                 QStringLiteral("100%/\u00e9t\u00e9"), QStringLiteral("@x\"y;z") }) {
+            Trigger::IconFolder folder;
+            folder.name = name;
+            folder.size = 16;
+            folder.context = name;
+            folder.type = QStringLiteral("Fixed");
+            theme.folders << folder;
+            theme.directories << name;
+        }
+        std::sort(theme.directories.begin(), theme.directories.end());
+        const QString index = themeFolder(QStringLiteral("hostile")) + QStringLiteral("/index.theme");
+        QVERIFY(TestSandbox::writeFile(index, Trigger::indexContents(theme)));
+        const Trigger::Theme read = Trigger::readIndex(index);
+        QCOMPARE(read.keys, theme.keys);
+        QCOMPARE(read.directories, theme.directories);
+        for (const Trigger::IconFolder &folder : read.folders) {
+            QCOMPARE(folder.size, 16);
+            QCOMPARE(folder.context, folder.name);
+            QCOMPARE(folder.type, QStringLiteral("Fixed"));
+        }
     }
 
     void removedThemeIsNotRevived()
