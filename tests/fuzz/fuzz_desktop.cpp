@@ -18,6 +18,8 @@
 #include <QDirIterator>
 #include <QFile>
 
+#include <climits>
+
 namespace {
 
 const QString EnvironmentKey = QStringLiteral("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment");
@@ -95,9 +97,13 @@ void checkAlternative(const QString &path, const DesktopEntry &entry)
     trigger.installFile(path);
     trigger.finish();
     const QString name = entry.localizedName();
+    const QString fileName = ZelManagerAlternativeTrigger::configFileName(name);
+    // A name longer than a file name may be is not registered; the trigger
+    // warns and leaves everything as it was.
     const bool usable = entry.type == DesktopEntryType::Alternative && entry.priority > 0 && !name.isEmpty()
-        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
-    const QString config = folder + QLatin1Char('/') + ZelManagerAlternativeTrigger::configFileName(name);
+        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0))
+        && QFile::encodeName(fileName).size() <= NAME_MAX;
+    const QString config = folder + QLatin1Char('/') + fileName;
     if (usable) {
         FUZZ_CHECK(FuzzSupport::readFile(config) == (name + QLatin1Char('=') + entry.value).toUtf8(), config);
         HostRegistryKey key(HostRegistryKey::LocalMachine, EnvironmentKey);
