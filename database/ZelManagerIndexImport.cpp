@@ -17,48 +17,6 @@ const unsigned long WaitUs = 200;
 
 } // namespace
 
-void ZelManagerIndexImport::Batch::clear()
-{
-    text.resize(0);
-    items.resize(0);
-    packages = 0;
-}
-
-void ZelManagerIndexImport::Batch::addText(const QString &value)
-{
-    const QByteArray bytes = value.toUtf8();
-    items.append(text.size());
-    items.append(bytes.size());
-    text += bytes;
-}
-
-// The layout that Statements::write() reads back: name, maintainer,
-// description, the categories (count, texts), the files (count, then each
-// file's version, architecture, time, md5 sum and dependencies as count and
-// (name, comparison) texts).
-void ZelManagerIndexImport::Batch::add(const ZelManagerIndexReader::Package &package)
-{
-    addText(package.name);
-    addText(package.maintainer);
-    addText(package.description);
-    items.append(package.categories.size());
-    for (const QString &category : package.categories)
-        addText(category);
-    items.append(package.files.size());
-    for (const ZelManagerIndexReader::File &file : package.files) {
-        addText(file.version);
-        addText(file.architecture);
-        items.append(file.time);
-        addText(file.md5sum);
-        items.append(file.dependencies.size());
-        for (const QPair<QString, QString> &dependency : file.dependencies) {
-            addText(dependency.first);
-            addText(dependency.second);
-        }
-    }
-    ++packages;
-}
-
 struct ZelManagerIndexImport::Statements
 {
     explicit Statements(sqlite3 *db)
@@ -69,7 +27,7 @@ struct ZelManagerIndexImport::Statements
     {
     }
     bool isValid() const { return info.isValid() && file.isValid() && category.isValid() && dependency.isValid(); }
-    bool write(const Batch &batch, int &at);
+    bool write(const ZelManagerIndexBatch &batch, int &at);
 
     ZelManagerSqlStatement info;
     ZelManagerSqlStatement file;
@@ -80,7 +38,7 @@ struct ZelManagerIndexImport::Statements
 // Writes the package that starts at item at of batch and moves at past it.
 // The texts are bound where they lie in the batch; what repeats is bound
 // once.
-bool ZelManagerIndexImport::Statements::write(const Batch &batch, int &at)
+bool ZelManagerIndexImport::Statements::write(const ZelManagerIndexBatch &batch, int &at)
 {
     const qint64 *items = batch.items.constData();
     const char *text = batch.text.constData();
@@ -240,13 +198,10 @@ void ZelManagerIndexImport::readIndex()
         return;
     }
     ZelManagerIndexReader reader(&index);
-    ZelManagerIndexReader::Package package;
-    Batch *batch = nextFreeSlot();
+    ZelManagerIndexBatch *batch = nextFreeSlot();
     bool more = batch;
     while (more && !m_stop.loadRelaxed()) {
-        more = reader.readPackage(package);
-        if (more && !package.name.isEmpty())
-            batch->add(package);
+        more = reader.readPackage(*batch);
         if (batch->packages >= BatchSize || !more) {
             m_progress.storeRelaxed(reader.progress());
             m_head.storeRelease(m_head.loadRelaxed() + 1);
@@ -261,7 +216,7 @@ void ZelManagerIndexImport::readIndex()
 
 // The slot at the head once the writer has left it, emptied; nullptr when
 // the import stops meanwhile.
-ZelManagerIndexImport::Batch *ZelManagerIndexImport::nextFreeSlot()
+ZelManagerIndexBatch *ZelManagerIndexImport::nextFreeSlot()
 {
     const int head = m_head.loadRelaxed();
     while (head - m_tail.loadAcquire() >= RingSlots) {
@@ -269,7 +224,7 @@ ZelManagerIndexImport::Batch *ZelManagerIndexImport::nextFreeSlot()
             return nullptr;
         QThread::usleep(WaitUs);
     }
-    Batch &batch = m_ring[head % RingSlots];
+    ZelManagerIndexBatch &batch = m_ring[head % RingSlots];
     batch.clear();
     return &batch;
 }
@@ -288,7 +243,7 @@ bool ZelManagerIndexImport::writePackages(Statements &statements)
             QThread::usleep(WaitUs);
             continue;
         }
-        const Batch &batch = m_ring[tail % RingSlots];
+        const ZelManagerIndexBatch &batch = m_ring[tail % RingSlots];
         int at = 0;
         for (int package = 0; package < batch.packages; ++package) {
             if (!statements.write(batch, at))
