@@ -6,6 +6,7 @@
 #include "engine/ZelManagerTargetFolder.h"
 #include "settings/ZelManagerSettings.h"
 
+#include <QAtomicInt>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -235,13 +236,23 @@ bool ZelManagerRepositoryUpdater::store(const char *data, qint64 size)
     return true;
 }
 
+// Deleting a spool of tens of megabytes keeps the system busy for tens of
+// milliseconds: it is renamed out of the way at once (a new spool may take
+// its name) and deleted by a short-lived thread. A process that ends first
+// leaves it to the next update's removal of stale imports.
 void ZelManagerRepositoryUpdater::removeSpool()
 {
     m_spool.close();
-    if (!m_spool.fileName().isEmpty()) {
-        QFile::remove(m_spool.fileName());
-        activeImports().remove(m_spool.fileName());
-    }
+    const QString spool = m_spool.fileName();
+    if (spool.isEmpty())
+        return;
+    static QAtomicInt removals;
+    const QString doomed = spool + QStringLiteral(".removed-%1").arg(removals.fetchAndAddRelaxed(1));
+    if (QFile::exists(spool) && QFile::rename(spool, doomed))
+        removeInBackground(doomed);
+    else
+        QFile::remove(spool);
+    activeImports().remove(spool);
 }
 
 void ZelManagerRepositoryUpdater::scheduleRead()

@@ -522,7 +522,7 @@ void TestUpdater::cancelOrDeleteWhileImporting()
         else
             checkFailedRun(run);
         QCOMPARE(names(), Rows({ { "alpha" } }));
-        QCOMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
+        QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
     }
 }
 
@@ -579,7 +579,7 @@ void TestUpdater::repositoryRemovedWhileImporting()
           });
     checkFailedRun(run);
     QVERIFY(!QFile::exists(m_fixture->repositoryFile(m_repository)));
-    QCOMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
+    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
 }
 
 // An updater given a handle the database does not hold copies the rows in.
