@@ -83,8 +83,9 @@ bool ZelManagerIndexImport::Statements::write(const ZelManagerIndexBatch &batch,
     return ok;
 }
 
-// The connection is opened and closed here, on the owner's thread, so that
-// stop() may interrupt it at any time while the import lives.
+// The connection is opened here, on the owner's thread, and closed by the
+// import's thread when it is done (or here, when it never ran); stop() may
+// interrupt it at any time until then.
 ZelManagerIndexImport::ZelManagerIndexImport(const QString &indexFile, const QString &file)
     : m_indexFile(indexFile)
     , m_fileName(file)
@@ -104,7 +105,7 @@ ZelManagerIndexImport::~ZelManagerIndexImport()
 {
     stop();
     wait();
-    ZelManagerSql::close(m_db);
+    closeDatabase();
     if (!m_fileTaken)
         removeFile();
 }
@@ -112,13 +113,27 @@ ZelManagerIndexImport::~ZelManagerIndexImport()
 void ZelManagerIndexImport::stop()
 {
     m_stop.storeRelaxed(1);
+    QMutexLocker lock(&m_dbLock);
     if (m_db)
         sqlite3_interrupt(m_db);
 }
 
+// Closing the connection frees its cache, and a failed file may hold tens of
+// megabytes: both are done here rather than on the owner's thread, whose
+// event loop would wait for them.
 void ZelManagerIndexImport::run()
 {
     m_succeeded = build();
+    closeDatabase();
+    if (!m_succeeded)
+        removeFile();
+}
+
+void ZelManagerIndexImport::closeDatabase()
+{
+    QMutexLocker lock(&m_dbLock);
+    ZelManagerSql::close(m_db);
+    m_db = nullptr;
 }
 
 bool ZelManagerIndexImport::build()

@@ -4,6 +4,7 @@
 #include <QAtomicInt>
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -36,6 +37,8 @@ public:
     // lives; file is replaced.
     ZelManagerIndexImport(const QString &indexFile, const QString &file);
     // Stops and waits for the thread; removes the file unless it was taken.
+    // Once finished() has come, the file is complete and closed (or, after a
+    // failure, gone).
     ~ZelManagerIndexImport() override;
 
     QString fileName() const { return m_fileName; }
@@ -67,10 +70,12 @@ private:
     bool fail(const QString &reason);
     QString databaseError() const;
     void removeFile();
+    void closeDatabase();
 
     QString m_indexFile;
     QString m_fileName;
     sqlite3 *m_db = nullptr;
+    QMutex m_dbLock; // between closing the connection and stop()
     QAtomicInt m_stop;
     QAtomicInt m_progress;
     bool m_succeeded = false;

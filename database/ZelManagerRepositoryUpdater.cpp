@@ -75,6 +75,16 @@ void removeInBackground(const QString &file)
     remover->start();
 }
 
+// An import that has sent finished() may still be winding its thread down:
+// it is deleted once the thread has ended, instead of being waited for.
+void deleteWhenEnded(ZelManagerIndexImport *import)
+{
+    if (import->wait(0))
+        delete import;
+    else
+        QTimer::singleShot(1, [import]() { deleteWhenEnded(import); });
+}
+
 // Copies every row of table from source into target; both have the
 // program's repository tables.
 bool copyTable(sqlite3 *source, sqlite3 *target, const char *table, int columns)
@@ -377,7 +387,7 @@ void ZelManagerRepositoryUpdater::onImportFinished()
         m_errorText = m_import->errorText();
     else if (installImport())
         m_packageCount = m_import->packageCount();
-    m_import.reset();
+    deleteWhenEnded(m_import.take());
     activeImports().remove(m_importFile);
     removeSpool();
     finish();
