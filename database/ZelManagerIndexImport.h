@@ -4,12 +4,13 @@
 #include <QAtomicInt>
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 #include <QVector>
 
-#include "database/ZelManagerIndexReader.h"
+#include "database/ZelManagerIndexBatch.h"
 
 class ZelManagerSqlStatement;
 struct sqlite3;
@@ -36,6 +37,8 @@ public:
     // lives; file is replaced.
     ZelManagerIndexImport(const QString &indexFile, const QString &file);
     // Stops and waits for the thread; removes the file unless it was taken.
+    // Once finished() has come, the file is complete and closed (or, after a
+    // failure, gone).
     ~ZelManagerIndexImport() override;
 
     QString fileName() const { return m_fileName; }
@@ -56,36 +59,23 @@ protected:
 
 private:
     struct Statements;
-    // Packages on their way from the reader to the writer: their texts in
-    // one UTF-8 buffer, their structure as a list of numbers (text offsets
-    // and sizes, counts, times). A slot of the ring keeps its buffers from
-    // batch to batch, so memory is neither allocated nor freed per package
-    // across the two threads.
-    struct Batch
-    {
-        QByteArray text;
-        QVector<qint64> items;
-        int packages = 0;
-
-        void clear();
-        void add(const ZelManagerIndexReader::Package &package);
-        void addText(const QString &value);
-    };
     static const int RingSlots = 8;
 
     bool build();
     bool prepareFile();
     bool importPackages(Statements &statements);
     void readIndex();
-    Batch *nextFreeSlot();
+    ZelManagerIndexBatch *nextFreeSlot();
     bool writePackages(Statements &statements);
     bool fail(const QString &reason);
     QString databaseError() const;
     void removeFile();
+    void closeDatabase();
 
     QString m_indexFile;
     QString m_fileName;
     sqlite3 *m_db = nullptr;
+    QMutex m_dbLock; // between closing the connection and stop()
     QAtomicInt m_stop;
     QAtomicInt m_progress;
     bool m_succeeded = false;
@@ -95,7 +85,9 @@ private:
     QList<QByteArray> m_indexes; // statements creating the lookup indexes
     // Reader to writer: the reader fills the slot at the head and moves the
     // head on, the writer writes the slot at the tail and moves the tail on.
-    Batch m_ring[RingSlots];
+    // A slot keeps its buffers from batch to batch, so memory is neither
+    // allocated nor freed per package across the two threads.
+    ZelManagerIndexBatch m_ring[RingSlots];
     QAtomicInt m_head;
     QAtomicInt m_tail;
     QAtomicInt m_readDone;

@@ -1,5 +1,7 @@
 #include "database/ZelManagerIndexReader.h"
 
+#include "database/ZelManagerIndexBatch.h"
+#include "database/ZelManagerIndexScanner.h"
 #include "database/ZelManagerPackage.h"
 
 ZelManagerIndexReader::ZelManagerIndexReader(const QByteArray &data)
@@ -8,13 +10,17 @@ ZelManagerIndexReader::ZelManagerIndexReader(const QByteArray &data)
     m_buffer.setData(data);
     m_buffer.open(QIODevice::ReadOnly);
     m_xml.setDevice(m_device);
+    m_start = 0;
 }
 
 ZelManagerIndexReader::ZelManagerIndexReader(QIODevice *device)
     : m_device(device)
     , m_xml(device)
+    , m_start(device->pos())
 {
 }
+
+ZelManagerIndexReader::~ZelManagerIndexReader() = default;
 
 QString ZelManagerIndexReader::canonicalArchitecture(const QString &architecture)
 {
@@ -51,8 +57,53 @@ bool ZelManagerIndexReader::readPackage(Package &package)
     }
     if (m_xml.hasError())
         return fail();
+    while (!m_xml.atEnd())
+        m_xml.readNext();
+    if (m_xml.hasError())
+        return fail();
     m_state = Ended;
     return false;
+}
+
+bool ZelManagerIndexReader::readPackage(ZelManagerIndexBatch &batch)
+{
+    if (m_scanning && !m_scanner) {
+        m_scanning = !m_device->isSequential() && m_state == BeforeRoot;
+        if (m_scanning)
+            m_scanner.reset(new ZelManagerIndexScanner(m_device));
+    }
+    if (m_scanning) {
+        switch (m_scanner->readPackage(batch)) {
+        case ZelManagerIndexScanner::PackageRead:
+            return true;
+        case ZelManagerIndexScanner::Ended:
+            m_state = Ended;
+            return false;
+        case ZelManagerIndexScanner::GaveUp:
+            readWithXmlStream();
+            break;
+        }
+    }
+    if (!readPackage(m_package))
+        return false;
+    if (!m_package.name.isEmpty())
+        batch.add(m_package);
+    return true;
+}
+
+// From the start of the document, past the packages the scanner handed out.
+void ZelManagerIndexReader::readWithXmlStream()
+{
+    const int handedOut = m_scanner->packagesRead();
+    m_scanning = false;
+    m_scanner.reset();
+    if (!m_device->seek(m_start)) {
+        m_state = Failed;
+        m_errorText = tr("The repository index cannot be read again: %1").arg(m_device->errorString());
+        return;
+    }
+    m_xml.setDevice(m_device);
+    for (int package = 0; package < handedOut && readPackage(m_package); ++package) { }
 }
 
 // Only the XML declaration, comments and the like may come before the root

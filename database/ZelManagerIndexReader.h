@@ -5,9 +5,13 @@
 #include <QCoreApplication>
 #include <QList>
 #include <QPair>
+#include <QScopedPointer>
 #include <QString>
 #include <QStringList>
 #include <QXmlStreamReader>
+
+class ZelManagerIndexBatch;
+class ZelManagerIndexScanner;
 
 // Reads a repository index ("packages.xml", root "vantor-packages") one
 // package at a time, taking the data from its device in pieces (it is never
@@ -15,7 +19,17 @@
 // refused at that element, before its body is read. Unknown elements are
 // skipped with their content; texts
 // are kept as the XML gives them (entities resolved, not trimmed), except the
-// dependency texts, which are split into a trimmed name and comparison.
+// dependency texts, which are split into a trimmed name and comparison. The
+// document is read to its end: only comments, processing instructions and
+// white space may follow the root element.
+//
+// Packages are read either as Package values (the XML stream reader) or into
+// a batch, as UTF-8 texts. A batch is filled by the byte-level scanner; where
+// the scanner gives up (at a document type, another encoding, malformed XML
+// and the like), the reader reads the device again from its start with the
+// XML stream reader, skips the packages already handed out and goes on from
+// there, so that what is accepted, and every message, is the XML stream
+// reader's. Use one of the two ways for the whole document.
 class ZelManagerIndexReader
 {
     Q_DECLARE_TR_FUNCTIONS(ZelManagerIndexReader)
@@ -44,10 +58,15 @@ public:
     // device is open for reading and outlives the reader; its size, where
     // known, gives the progress.
     explicit ZelManagerIndexReader(QIODevice *device);
+    ~ZelManagerIndexReader();
 
     // The next package of the index; false at the end of the index or at the
     // first error (see atEnd() and errorText()).
     bool readPackage(Package &package);
+    // The same, adding the package to batch when it has a name; a device
+    // that cannot be read again from its start is read by the XML stream
+    // reader alone.
+    bool readPackage(ZelManagerIndexBatch &batch);
 
     // The whole index was read without an error.
     bool atEnd() const { return m_state == Ended; }
@@ -68,10 +87,15 @@ private:
     File readFile();
     QString text();
     bool fail();
+    void readWithXmlStream();
 
     QBuffer m_buffer; // the device over data given as bytes
     QIODevice *m_device;
     QXmlStreamReader m_xml;
+    QScopedPointer<ZelManagerIndexScanner> m_scanner;
+    bool m_scanning = true; // the scanner has not given up (yet)
+    qint64 m_start; // where the document starts in the device
+    Package m_package;
     State m_state = BeforeRoot;
     QString m_errorText;
 };

@@ -6,6 +6,7 @@
 #include "engine/ZelManagerTargetFolder.h"
 #include "settings/ZelManagerSettings.h"
 
+#include <QAtomicInt>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -72,6 +73,16 @@ void removeInBackground(const QString &file)
     QThread *remover = QThread::create([file]() { QFile::remove(file); });
     QObject::connect(remover, &QThread::finished, remover, &QObject::deleteLater);
     remover->start();
+}
+
+// An import that has sent finished() may still be winding its thread down:
+// it is deleted once the thread has ended, instead of being waited for.
+void deleteWhenEnded(ZelManagerIndexImport *import)
+{
+    if (import->wait(0))
+        delete import;
+    else
+        QTimer::singleShot(1, [import]() { deleteWhenEnded(import); });
 }
 
 // Copies every row of table from source into target; both have the
@@ -235,13 +246,23 @@ bool ZelManagerRepositoryUpdater::store(const char *data, qint64 size)
     return true;
 }
 
+// Deleting a spool of tens of megabytes keeps the system busy for tens of
+// milliseconds: it is renamed out of the way at once (a new spool may take
+// its name) and deleted by a short-lived thread. A process that ends first
+// leaves it to the next update's removal of stale imports.
 void ZelManagerRepositoryUpdater::removeSpool()
 {
     m_spool.close();
-    if (!m_spool.fileName().isEmpty()) {
-        QFile::remove(m_spool.fileName());
-        activeImports().remove(m_spool.fileName());
-    }
+    const QString spool = m_spool.fileName();
+    if (spool.isEmpty())
+        return;
+    static QAtomicInt removals;
+    const QString doomed = spool + QStringLiteral(".removed-%1").arg(removals.fetchAndAddRelaxed(1));
+    if (QFile::exists(spool) && QFile::rename(spool, doomed))
+        removeInBackground(doomed);
+    else
+        QFile::remove(spool);
+    activeImports().remove(spool);
 }
 
 void ZelManagerRepositoryUpdater::scheduleRead()
@@ -366,7 +387,7 @@ void ZelManagerRepositoryUpdater::onImportFinished()
         m_errorText = m_import->errorText();
     else if (installImport())
         m_packageCount = m_import->packageCount();
-    m_import.reset();
+    deleteWhenEnded(m_import.take());
     activeImports().remove(m_importFile);
     removeSpool();
     finish();

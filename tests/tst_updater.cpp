@@ -128,6 +128,7 @@ private slots:
     void malformedIndexKeepsPreviousContent();
     void otherRootIsRefusedAtOnce();
     void largeIndexIsReadInPieces();
+    void lateUncommonMarkupIsReadAgain();
     void importInsideBatchReachesRecords();
     void swapNeverLeavesTheFileMissing();
     void download_data();
@@ -278,6 +279,9 @@ void TestUpdater::malformedIndexKeepsPreviousContent_data()
     QTest::newRow("no root end") << "<vantor-packages>\n" + good;
     QTest::newRow("not xml") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11);
     QTest::newRow("other root") << QByteArray("<html><body><package><name>x</name></package></body></html>");
+    QTest::newRow("text after the root") << TestRepository::index(good) + "<html>Not found</html>\n";
+    QTest::newRow("bad UTF-8 in a late package")
+        << largeIndex(400).replace("</vantor-packages>", "<package><name>b\xff</name></package></vantor-packages>");
 }
 
 void TestUpdater::malformedIndexKeepsPreviousContent()
@@ -322,6 +326,21 @@ void TestUpdater::largeIndexIsReadInPieces()
     checkFailedRun(cut);
     QVERIFY2(cut.errorText.contains(QStringLiteral("malformed")), qPrintable(cut.errorText));
     QCOMPARE(rows("SELECT count(*) FROM infos;"), Rows({ { "3000" } }));
+}
+
+// Markup that the byte-level reading leaves to the XML stream reader (here a
+// namespace) far into the index: the index is read again from its start, and
+// every package is stored once.
+void TestUpdater::lateUncommonMarkupIsReadAgain()
+{
+    QByteArray index = largeIndex(3000);
+    const QByteArray last = "<name>package-2999</name>";
+    index.replace(last, last + "<x:signature xmlns:x=\"urn:sig\"><x:name>no</x:name></x:signature>");
+    index += "<!-- written by a newer tool -->\n";
+    QCOMPARE(update(index).errorText, QString());
+    QCOMPARE(rows("SELECT count(*), count(DISTINCT name) FROM infos;"), Rows({ { "3000", "3000" } }));
+    QCOMPARE(rows("SELECT count(*) FROM dependencies;"), Rows({ { "3000" } }));
+    QCOMPARE(rows("SELECT description FROM infos WHERE name='package-2999';"), Rows({ { "Package number 2999" } }));
 }
 
 #ifdef Q_OS_LINUX
@@ -503,7 +522,7 @@ void TestUpdater::cancelOrDeleteWhileImporting()
         else
             checkFailedRun(run);
         QCOMPARE(names(), Rows({ { "alpha" } }));
-        QCOMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
+        QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
     }
 }
 
@@ -560,7 +579,7 @@ void TestUpdater::repositoryRemovedWhileImporting()
           });
     checkFailedRun(run);
     QVERIFY(!QFile::exists(m_fixture->repositoryFile(m_repository)));
-    QCOMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
+    QTRY_COMPARE(QDir(pkgdb()).entryList({ "*.import*" }, QDir::Files), QStringList());
 }
 
 // An updater given a handle the database does not hold copies the rows in.
