@@ -315,6 +315,9 @@ void ZelManagerDatabase::repairEntryPaths()
 
 void ZelManagerDatabase::closeStatusDatabase()
 {
+    for (sqlite3_stmt *statement : qAsConst(m_keptStatements))
+        sqlite3_finalize(statement);
+    m_keptStatements.clear();
     ZelManagerSql::close(m_statusDb);
     m_statusDb = nullptr;
 }
@@ -470,9 +473,7 @@ bool ZelManagerDatabase::commitProgress()
 {
     if (!m_inTransaction || !m_statusDb)
         return true;
-    if (!checkWrite(ZelManagerSql::exec(m_statusDb, "commit;") == SQLITE_OK))
-        return false;
-    return checkWrite(ZelManagerSql::exec(m_statusDb, "begin transaction;") == SQLITE_OK);
+    return checkWrite(runKept("commit;")) && checkWrite(runKept("begin transaction;"));
 }
 
 bool ZelManagerDatabase::checkWrite(bool ok) const
@@ -489,9 +490,7 @@ bool ZelManagerDatabase::checkWrite(bool ok) const
 bool ZelManagerDatabase::inSavepoint(const char *name, const std::function<bool()> &writes)
 {
     const QByteArray savepoint(name);
-    const auto run = [this, &savepoint](const char *verb) {
-        return ZelManagerSql::exec(m_statusDb, (verb + savepoint + ';').constData()) == SQLITE_OK;
-    };
+    const auto run = [this, &savepoint](const char *verb) { return runKept((verb + savepoint + ';').constData()); };
     if (!checkWrite(run("savepoint ")))
         return false;
     if (!writes()) {
@@ -502,6 +501,26 @@ bool ZelManagerDatabase::inSavepoint(const char *name, const std::function<bool(
         return false;
     }
     return checkWrite(run("release "));
+}
+
+ZelManagerSqlStatement ZelManagerDatabase::keptStatement(const char *sql) const
+{
+    sqlite3_stmt *kept = m_keptStatements.value(QByteArray::fromRawData(sql, int(qstrlen(sql))));
+    if (!kept && m_statusDb) {
+        if (sqlite3_prepare_v3(m_statusDb, sql, -1, SQLITE_PREPARE_PERSISTENT, &kept, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(kept);
+            return ZelManagerSqlStatement(m_statusDb, sql); // logs the failure
+        }
+        m_keptStatements.insert(QByteArray(sql), kept);
+    }
+    if (!kept || sqlite3_stmt_busy(kept))
+        return ZelManagerSqlStatement(m_statusDb, sql);
+    return ZelManagerSqlStatement(kept, ZelManagerSqlStatement::Kept());
+}
+
+bool ZelManagerDatabase::runKept(const char *sql) const
+{
+    return keptStatement(sql).exec();
 }
 
 QStringList ZelManagerDatabase::categories() const
@@ -562,9 +581,8 @@ PackageInfo ZelManagerDatabase::installedEntry(const QString &name) const
 {
     PackageInfo info;
     info.name = name;
-    ZelManagerSqlStatement infos(m_statusDb,
-        "SELECT time,md5sum,version,repository,prermscript,postrmscript,"
-        "preinstscript,postinstscript FROM infos WHERE name=?;");
+    ZelManagerSqlStatement infos = keptStatement("SELECT time,md5sum,version,repository,prermscript,postrmscript,"
+                                                 "preinstscript,postinstscript FROM infos WHERE name=?;");
     if (infos.bind(1, name).next()) {
         info.time = infos.int64(0);
         info.md5sum = infos.text(1);
@@ -575,15 +593,16 @@ PackageInfo ZelManagerDatabase::installedEntry(const QString &name) const
         info.preinst = infos.text(6);
         info.postinst = infos.text(7);
     }
-    ZelManagerSqlStatement dependencies(m_statusDb, "SELECT dependency,comparision FROM dependencies WHERE package=?;");
+    ZelManagerSqlStatement dependencies
+        = keptStatement("SELECT dependency,comparision FROM dependencies WHERE package=?;");
     dependencies.bind(1, name);
     while (dependencies.next())
         info.dependencies.append(dependencyItem(dependencies.text(0), dependencies.text(1)));
-    ZelManagerSqlStatement dependants(m_statusDb, "SELECT package FROM dependencies WHERE dependency=?;");
+    ZelManagerSqlStatement dependants = keptStatement("SELECT package FROM dependencies WHERE dependency=?;");
     dependants.bind(1, name);
     while (dependants.next())
         appendUnique(info.dependants, dependants.text(0));
-    ZelManagerSqlStatement files(m_statusDb, "SELECT nofix,entry FROM fileentries WHERE package=?;");
+    ZelManagerSqlStatement files = keptStatement("SELECT nofix,entry FROM fileentries WHERE package=?;");
     files.bind(1, name);
     while (files.next())
         info.fileEntries.insert(files.text(1), files.int64(0) != 0);
@@ -748,10 +767,10 @@ bool ZelManagerDatabase::recordRemoval(const QString &name, int flags)
             "DELETE FROM categories WHERE package=?;",
         };
         for (const char *statement : statements) {
-            if (!checkWrite(ZelManagerSqlStatement(m_statusDb, statement).bind(1, name).exec()))
+            if (!checkWrite(keptStatement(statement).bind(1, name).exec()))
                 return false;
         }
-        ZelManagerSqlStatement update(m_statusDb, "UPDATE status SET status=? WHERE package=?;");
+        ZelManagerSqlStatement update = keptStatement("UPDATE status SET status=? WHERE package=?;");
         return checkWrite(update.bind(1, qint64(flags)).bind(2, name).exec());
     });
     ZelManagerPackage record = package(name);
@@ -763,7 +782,8 @@ bool ZelManagerDatabase::recordRemoval(const QString &name, int flags)
 bool ZelManagerDatabase::storeStatus(
     const QString &name, int flags, const QStringList &requested, const QStringList &dependants)
 {
-    ZelManagerSqlStatement update(m_statusDb, "UPDATE status SET status=?,requested=?,dependant=? WHERE package=?;");
+    ZelManagerSqlStatement update
+        = keptStatement("UPDATE status SET status=?,requested=?,dependant=? WHERE package=?;");
     update.bind(1, qint64(flags)).bind(2, requested.join(QLatin1Char(';')));
     update.bind(3, dependants.join(QLatin1Char(';'))).bind(4, name);
     if (!checkWrite(update.exec()))

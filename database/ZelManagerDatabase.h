@@ -4,6 +4,7 @@
 #include "database/PackageInfo.h"
 #include "database/ZelManagerPackage.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -19,6 +20,8 @@ class ZelManagerPackageLoader;
 class ZelManagerRepositoryUpdater;
 class ZelManagerSettings;
 struct sqlite3;
+struct sqlite3_stmt;
+class ZelManagerSqlStatement;
 
 // The process-wide store of what is installed, what the enabled repositories
 // offer, what the user requested, which files each installed package owns and
@@ -238,6 +241,12 @@ private:
     bool checkWrite(bool ok) const;
     // Runs sql inside a savepoint: all of its writes or none.
     bool inSavepoint(const char *name, const std::function<bool()> &writes);
+    // A statement of the status file that runs once or more for every
+    // package of a run: prepared at its first use and kept until the file
+    // closes (a fresh one while the kept one is still running).
+    ZelManagerSqlStatement keptStatement(const char *sql) const;
+    // Runs such a statement without values (a savepoint, a commit).
+    bool runKept(const char *sql) const;
 
     // Called by the record's setters.
     static void storeRequest(const ZelManagerPackage &package);
@@ -252,6 +261,7 @@ private:
     QHash<QString, ZelManagerPackage> m_packages;
     int m_pendingRequestUpdates = 0;
     mutable QString m_writeError;
+    mutable QHash<QByteArray, sqlite3_stmt *> m_keptStatements;
     QList<ErrorRecord> m_unstoredErrors;
 
     static ZelManagerDatabase *s_instance;

@@ -67,11 +67,11 @@ bool ZelManagerDatabase::writeJournal(const JournalEntry &entry)
     const bool ok = inSavepoint("journal", [&] {
         if (!dropJournal(entry.package))
             return false;
-        ZelManagerSqlStatement row(m_statusDb, "INSERT INTO journal VALUES(?,?,?,?);");
+        ZelManagerSqlStatement row = keptStatement("INSERT INTO journal VALUES(?,?,?,?);");
         row.bind(1, entry.package).bind(2, qint64(entry.operation)).bind(3, qint64(entry.phase));
         if (!checkWrite(row.bind(4, entry.operation == JournalRemove ? QString() : infoText(entry.info)).exec()))
             return false;
-        ZelManagerSqlStatement file(m_statusDb, "INSERT INTO journalfiles VALUES(?,?,?);");
+        ZelManagerSqlStatement file = keptStatement("INSERT INTO journalfiles VALUES(?,?,?);");
         for (const QString &path : entry.newFiles) {
             if (!checkWrite(file.bind(1, entry.package).bind(2, qint64(NewFile)).bind(3, path).exec()))
                 return false;
@@ -109,8 +109,8 @@ bool ZelManagerDatabase::setJournalSwitching(const QString &package, const QStri
 
 bool ZelManagerDatabase::dropJournal(const QString &package)
 {
-    ZelManagerSqlStatement row(m_statusDb, "DELETE FROM journal WHERE package=?;");
-    ZelManagerSqlStatement files(m_statusDb, "DELETE FROM journalfiles WHERE package=?;");
+    ZelManagerSqlStatement row = keptStatement("DELETE FROM journal WHERE package=?;");
+    ZelManagerSqlStatement files = keptStatement("DELETE FROM journalfiles WHERE package=?;");
     return checkWrite(row.bind(1, package).exec()) && checkWrite(files.bind(1, package).exec());
 }
 

@@ -16,9 +16,20 @@ ZelManagerSqlStatement::ZelManagerSqlStatement(sqlite3 *db, const char *sql)
     }
 }
 
+ZelManagerSqlStatement::ZelManagerSqlStatement(sqlite3_stmt *kept, Kept)
+    : m_statement(kept)
+    , m_kept(true)
+{
+}
+
 ZelManagerSqlStatement::~ZelManagerSqlStatement()
 {
-    sqlite3_finalize(m_statement);
+    if (!m_kept) {
+        sqlite3_finalize(m_statement);
+    } else if (m_statement) {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+    }
 }
 
 // The bytes are copied (SQLITE_TRANSIENT): the UTF-8 buffer is a temporary.

@@ -12,6 +12,12 @@ class ZelManagerSqlStatement
 {
 public:
     ZelManagerSqlStatement(sqlite3 *db, const char *sql);
+    // Runs a statement that its owner keeps prepared: when this object goes,
+    // the statement is reset and its values cleared, not finalized.
+    struct Kept
+    {
+    };
+    ZelManagerSqlStatement(sqlite3_stmt *kept, Kept);
     ~ZelManagerSqlStatement();
     ZelManagerSqlStatement(const ZelManagerSqlStatement &) = delete;
     ZelManagerSqlStatement &operator=(const ZelManagerSqlStatement &) = delete;
@@ -46,6 +52,7 @@ private:
     bool checkStep(int result) const;
 
     sqlite3_stmt *m_statement = nullptr;
+    bool m_kept = false;
 };
 
 #endif // ZELMANAGERSQLSTATEMENT_H

@@ -9,8 +9,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QObject;
 class ZelManagerOperationModel;
+class ZelManagerRemoveWorker;
 
 // The shared state of one apply run: how many workers may run at once, the
 // run's operation model, the stop request, and the PackageInfo that each
@@ -42,6 +45,9 @@ struct ApplyContext
     // ZelManagerTargetFolder::pathKey() of a file -> the package that has
     // claimed it.
     QHash<QString, QString> claims;
+    // The thread in which the run's removers delete files, made by the
+    // first of them.
+    std::shared_ptr<ZelManagerRemoveWorker> removeWorker;
 
     void countRunning() { ++running; }
     void countStopped() { --running; }

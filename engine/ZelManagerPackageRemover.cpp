@@ -3,6 +3,7 @@
 #include "database/ZelManagerDatabase.h"
 #include "diagnostics/ZelManagerLogging.h"
 #include "engine/ApplyContext.h"
+#include "engine/ZelManagerRemoveWorker.h"
 #include "engine/ZelManagerScriptEngine.h"
 #include "engine/ZelManagerTargetFolder.h"
 #include "integration/HostProcessRelease.h"
@@ -27,22 +28,29 @@ bool hasScript(const QString &script)
 } // namespace
 
 ZelManagerPackageRemover::ZelManagerPackageRemover(ApplyContext *context, const QString &name)
-    : QThread(context->operationModel)
+    : ZelManagerPackageRemover(context, name, PackageInfo())
+{
+    m_info = m_database->packageEntry(name, m_package.installedVersion(), true);
+}
+
+ZelManagerPackageRemover::ZelManagerPackageRemover(
+    ApplyContext *context, const QString &name, const PackageInfo &installed)
+    : QObject(context->operationModel)
     , m_name(name)
     , m_context(context)
+    , m_package(ZelManagerDatabase::instance()->package(name))
+    , m_info(installed)
     , m_settings(ZelManagerSettings::instance())
     , m_database(ZelManagerDatabase::instance())
     , m_model(context->operationModel)
 {
-    m_package = m_database->package(name);
-    m_info = m_database->packageEntry(name, m_package.installedVersion(), true);
-    connect(this, &QThread::finished, this, &ZelManagerPackageRemover::onThreadFinished);
 }
 
 ZelManagerPackageRemover::~ZelManagerPackageRemover()
 {
     m_stop = true;
-    wait();
+    if (m_job)
+        m_worker->withdraw(m_job);
 }
 
 void ZelManagerPackageRemover::start()
@@ -63,7 +71,7 @@ void ZelManagerPackageRemover::start()
         entry.operation = ZelManagerDatabase::JournalRemove;
         if (!m_database->writeJournal(entry)) {
             m_journalError = tr("Can not record the start of the removal: %1").arg(m_database->writeError());
-            QThread::start(QThread::InheritPriority);
+            queueDeletion();
             return;
         }
     }
@@ -71,7 +79,22 @@ void ZelManagerPackageRemover::start()
         ZelManagerScriptEngine::instance()->evaluate(m_info.prerm, m_name, ZelManagerDatabase::ErrorRemove);
     callTriggers();
     setStatus(ZelManagerPackage::Removing);
-    QThread::start(QThread::InheritPriority);
+    queueDeletion();
+}
+
+// The end is reported through the event loop, as a thread's end would be:
+// finished() never comes from within start().
+void ZelManagerPackageRemover::queueDeletion()
+{
+    // As many threads as removers may run: those within the limit, and the
+    // one that a remove manager always may run beyond it.
+    if (!m_context->removeWorker)
+        m_context->removeWorker = std::make_shared<ZelManagerRemoveWorker>(m_context->limit + 1);
+    m_worker = m_context->removeWorker;
+    m_job = m_worker->post([this] {
+        run();
+        QMetaObject::invokeMethod(this, &ZelManagerPackageRemover::onDeletionFinished, Qt::QueuedConnection);
+    });
 }
 
 // The files are still on disk, so a trigger can read what it has to undo.
@@ -147,9 +170,15 @@ void ZelManagerPackageRemover::run()
         }
         if (m_progressTimer.elapsed() > ReportMilliseconds) {
             m_progressTimer.restart();
-            setProgress(int(qint64(i) * 100 / count));
+            // The model and the record belong to the GUI thread.
+            const int value = int(qint64(i) * 100 / count);
+            QMetaObject::invokeMethod(
+                this, [this, value] { setProgress(value); }, Qt::QueuedConnection);
         }
     }
+    if (m_removedManual)
+        removeManualIndex();
+    m_folderNames.clear();
     m_release = nullptr;
 }
 
@@ -190,38 +219,64 @@ bool ZelManagerPackageRemover::removeOnce(const QString &target)
 }
 
 // Files that programs made from the removed one and that no package records.
+// Only those that the folder's listing shows are deleted.
 void ZelManagerPackageRemover::removeCompanions(const QString &target)
 {
     const QFileInfo info(target);
     const QString suffix = info.suffix().toLower();
     const QString folder = info.path();
     if (suffix == QLatin1String("py")) {
-        const QString base = target.left(target.size() - 3);
-        QFile::remove(base + QStringLiteral(".pyc"));
+        const QString base = info.fileName().left(info.fileName().size() - 3);
+        removeListed(folder, base + QStringLiteral(".pyc"));
         const QString cache = folder + QStringLiteral("/__pycache__");
-        if (!QFileInfo(cache).isDir() || !m_target.containsFolder(cache))
+        if (!namesIn(folder).contains(QStringLiteral("__pycache__")) || !m_target.containsFolder(cache))
             return;
-        const QString prefix = info.fileName().left(info.fileName().size() - 3) + QStringLiteral(".cpython-");
-        const QStringList compiled = QDir(cache).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        const QString prefix = base + QStringLiteral(".cpython-");
+        const QStringList compiled = namesIn(cache).values();
         for (const QString &file : compiled) {
             if (file.startsWith(prefix) && file.endsWith(QLatin1String(".pyc")))
-                QFile::remove(cache + QLatin1Char('/') + file);
+                removeListed(cache, file);
         }
-        QDir(folder).rmdir(QStringLiteral("__pycache__"));
+        if (namesIn(cache).isEmpty() && QDir(folder).rmdir(QStringLiteral("__pycache__")))
+            m_folderNames[folder].remove(QStringLiteral("__pycache__"));
     } else if (suffix == QLatin1String("qml")) {
         // The disk cache of the QML engine: x.qmlc beside x.qml.
-        QFile::remove(target + QStringLiteral(".qmlc"));
-        QFile::remove(target + QLatin1Char('c'));
+        removeListed(folder, info.fileName() + QStringLiteral(".qmlc"));
+        removeListed(folder, info.fileName() + QLatin1Char('c'));
     } else if (info.completeSuffix().toLower() == QLatin1String("info.gz")) {
-        const QString infoFolder = m_target.filePath(QStringLiteral("share/info"));
-        const QStringList manuals
-            = QDir(infoFolder).entryList({ QStringLiteral("*.info.gz") }, QDir::Files | QDir::Hidden | QDir::System);
-        if (manuals.isEmpty())
-            QFile::remove(infoFolder + QStringLiteral("/dir"));
+        m_removedManual = true;
     }
 }
 
-void ZelManagerPackageRemover::onThreadFinished()
+// The index of the Info manuals goes with the last manual.
+void ZelManagerPackageRemover::removeManualIndex()
+{
+    const QString infoFolder = m_target.filePath(QStringLiteral("share/info"));
+    const QStringList manuals
+        = QDir(infoFolder).entryList({ QStringLiteral("*.info.gz") }, QDir::Files | QDir::Hidden | QDir::System);
+    if (manuals.isEmpty())
+        QFile::remove(infoFolder + QStringLiteral("/dir"));
+}
+
+// The names in a folder, listed once for the removal.
+const QSet<QString> &ZelManagerPackageRemover::namesIn(const QString &folder)
+{
+    auto it = m_folderNames.find(folder);
+    if (it == m_folderNames.end()) {
+        const QStringList names
+            = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        it = m_folderNames.insert(folder, QSet<QString>(names.cbegin(), names.cend()));
+    }
+    return *it;
+}
+
+void ZelManagerPackageRemover::removeListed(const QString &folder, const QString &name)
+{
+    if (namesIn(folder).contains(name) && QFile::remove(folder + QLatin1Char('/') + name))
+        m_folderNames[folder].remove(name);
+}
+
+void ZelManagerPackageRemover::onDeletionFinished()
 {
     if (m_state != State::Removing)
         return;

@@ -6,23 +6,26 @@
 #include "engine/ZelManagerTargetFolder.h"
 
 #include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 
 #include <atomic>
+#include <memory>
 
 class HostProcessRelease;
 class ZelManagerDatabase;
 class ZelManagerOperationModel;
+class ZelManagerRemoveWorker;
 class ZelManagerSettings;
 struct ApplyContext;
 
 // Removes the installed version of one package: the prerm script and the
 // triggers' removeFile() run on the GUI thread, the files are deleted in the
-// remover's own thread (run()), then the postrm script runs and the package
-// is recorded as not installed. Used by the remove manager for marked
+// run's remove worker thread (run()), then the postrm script runs and the
+// package is recorded as not installed. Used by the remove manager for marked
 // removals and by the installer before an upgrade or a reinstall.
 //
 // Files are deleted only below the target folder: a recorded path that is
@@ -36,15 +39,18 @@ struct ApplyContext;
 // recorded as installed with one "Failed to remove: %1" error per file; a
 // cancelled one leaves the database as it was. finished(bool) comes exactly
 // once after start(); the owner deletes the remover afterwards.
-class ZelManagerPackageRemover : public QThread
+class ZelManagerPackageRemover : public QObject
 {
     Q_OBJECT
 
 public:
-    // The thread is parented to the context's operation model.
+    // The remover is parented to the context's operation model. The
+    // installed version's entry is read from the database, or given by a
+    // caller that has read it already.
     ZelManagerPackageRemover(ApplyContext *context, const QString &name);
-    // Stops and waits for the deleting thread, so that a remover never
-    // outlives its owner's context with a thread still running.
+    ZelManagerPackageRemover(ApplyContext *context, const QString &name, const PackageInfo &installed);
+    // Stops the deletion and waits for it, so that a remover never goes
+    // while its files are still being deleted.
     ~ZelManagerPackageRemover() override;
 
     QString name() const { return m_name; }
@@ -58,9 +64,8 @@ public:
     // (failedFiles() names those, with an error each). Before start().
     void setReplacement(const QStringList &stagedFiles);
 
-    // Runs prerm and the triggers' removeFile(), then starts the deleting
-    // thread. Called once, right after construction. (Hides QThread::start:
-    // a remover is always started through this.)
+    // Runs prerm and the triggers' removeFile(), then queues the deletion.
+    // Called once, right after construction.
     void start();
 
     // Read after finished(): every folder part of the removed paths, each
@@ -77,19 +82,18 @@ signals:
 
 public slots:
     void cancel();
-    void onThreadFinished();
-
-protected:
-    void run() override;
 
 private:
     // Idle -> Removing -> Completing -> Finished, each step entered once.
-    // Removing covers prerm, the triggers and the deleting thread;
+    // Removing covers prerm, the triggers and the deletion;
     // Completing reports the failed files or runs postrm and records the
     // removal. The remover is counted running in the context from Removing
     // to Completing, and emits finished(bool) on entering Finished.
     enum class State { Idle, Removing, Completing, Finished };
 
+    void queueDeletion();
+    void run();
+    void onDeletionFinished();
     void setState(State next);
     void setStatus(PackageStatus status, const QString &message = QString());
     void setProgress(int value);
@@ -100,6 +104,9 @@ private:
     bool removeFile(const QString &target);
     bool removeOnce(const QString &target);
     void removeCompanions(const QString &target);
+    void removeManualIndex();
+    const QSet<QString> &namesIn(const QString &folder);
+    void removeListed(const QString &folder, const QString &name);
 
     QString m_name;
     QElapsedTimer m_progressTimer;
@@ -119,10 +126,14 @@ private:
     QSet<QString> m_keptKeys; // pathKey() of the staged files
     QString m_journalError; // the removal could not be journaled
     bool m_recordFailed = false; // done, but not recorded: the journal stays
+    std::shared_ptr<ZelManagerRemoveWorker> m_worker;
+    quint64 m_job = 0; // the deletion's ticket with the worker, 0 before it
 
     // Worker thread only.
     ZelManagerTargetFolder m_target; // targetPath()
     HostProcessRelease *m_release = nullptr;
+    QHash<QString, QSet<QString>> m_folderNames; // namesIn(), for one removal
+    bool m_removedManual = false;
     State m_state = State::Idle;
 };
 

@@ -21,6 +21,7 @@ ZelManagerRemoveManager::ZelManagerRemoveManager(ApplyContext *context)
     for (const QString &name : qAsConst(m_queue)) {
         const PackageInfo info = database->packageEntry(name, database->package(name).installedVersion(), true);
         m_context->putInfo(name, info);
+        m_installed.insert(name, info);
         QStringList blockers;
         for (const QString &dependant : info.dependants) {
             if (dependant != name && !blockers.contains(dependant) && database->package(dependant).isRemoveRequested())
@@ -85,9 +86,9 @@ bool ZelManagerRemoveManager::startRemovePackage(const QString &name)
     if (!blockers.isEmpty() || m_canceled)
         return false;
 
-    m_queue.removeAll(name);
+    m_queue.removeOne(name); // names are queued once; the next to start is near the front
     m_queued.remove(name);
-    auto *remover = new ZelManagerPackageRemover(m_context, name);
+    auto *remover = new ZelManagerPackageRemover(m_context, name, m_installed.value(name));
     connect(this, &ZelManagerRemoveManager::cancelRequest, remover, &ZelManagerPackageRemover::cancel);
     connect(remover, &ZelManagerPackageRemover::finished, this, &ZelManagerRemoveManager::onRemoverFinished);
     m_removers.append(remover);

@@ -1,6 +1,8 @@
 #ifndef ZELMANAGERREMOVEMANAGER_H
 #define ZELMANAGERREMOVEMANAGER_H
 
+#include "database/PackageInfo.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -74,6 +76,9 @@ private:
     ApplyContext *m_context;
     ZelManagerOperationModel *m_model;
     QHash<QString, QStringList> m_blockers;
+    // The installed entries read at the start, handed to the removers. (The
+    // context's package table also holds the entries that downloads bring.)
+    QHash<QString, PackageInfo> m_installed;
 
     QSet<QString> m_queued; // the names of the queue, for lookups
     QHash<QString, QStringList> m_waiting; // blocker -> the names it blocks

@@ -87,7 +87,23 @@ struct Child
     QString err;
 };
 
-Child runZelpkg(const QStringList &arguments, int killAfterMs = -1)
+// When, counted from its start, a run wrote its first and its last commit
+// to the status file: the span in which it changes files (a package's
+// journal entry is committed before its first file is touched, its outcome
+// after the last).
+struct Span
+{
+    qint64 first = -1;
+    qint64 last = -1;
+};
+
+// With writeLog (the status file's write-ahead log, which changes with
+// every commit), the run is watched each millisecond: writes receives the
+// span of its commits, and killAfterMs counts from its first commit, so that
+// the moment does not depend on how long the start-up takes. Without, it
+// counts from the start.
+Child runZelpkg(
+    const QStringList &arguments, int killAfterMs = -1, const QString &writeLog = QString(), Span *writes = nullptr)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -99,7 +115,33 @@ Child runZelpkg(const QStringList &arguments, int killAfterMs = -1)
     Child child;
     if (!process.waitForStarted())
         return child;
-    if (killAfterMs >= 0 && !process.waitForFinished(killAfterMs)) {
+    if (!writeLog.isEmpty()) {
+        QElapsedTimer timer;
+        timer.start();
+        const auto stamp = [&writeLog] {
+            const QFileInfo info(writeLog);
+            return qMakePair(info.size(), info.lastModified().toMSecsSinceEpoch());
+        };
+        Span span;
+        auto seen = stamp();
+        while (!process.waitForFinished(1)) {
+            const auto now = stamp();
+            // The empty log that the start-up makes is no commit.
+            if (now != seen && now.first > 0) {
+                span.last = timer.elapsed();
+                if (span.first < 0)
+                    span.first = span.last;
+            }
+            seen = now;
+            if (killAfterMs >= 0 && span.first >= 0 && timer.elapsed() - span.first >= killAfterMs) {
+                process.kill();
+                child.killed = true;
+                break;
+            }
+        }
+        if (writes)
+            *writes = span;
+    } else if (killAfterMs >= 0 && !process.waitForFinished(killAfterMs)) {
         process.kill();
         child.killed = true;
     }
@@ -160,6 +202,27 @@ QStringList violations(const QString &statusFile, const QString &target)
     return found;
 }
 
+// The recorded state of the packages, journal included: tells a kill before
+// the first change and one after the last from one in between.
+QString recordedState(const QString &statusFile)
+{
+    TestDatabaseFile db(statusFile);
+    QStringList state { db.value(QStringLiteral("SELECT count(*) FROM journal")) };
+    const QString query = QStringLiteral("SELECT s.package, s.status, i.version, "
+                                         "(SELECT count(*) FROM fileentries f WHERE f.package = s.package) "
+                                         "FROM status s LEFT JOIN infos i ON i.name = s.package ORDER BY s.package");
+    for (const QStringList &row : db.rows(query))
+        state.append(row.join(QLatin1Char(' ')));
+    return state.join(QLatin1Char('\n'));
+}
+
+// A kill moment after the run's first commit, within the span in which the
+// measured run changed files: most kills land while files change.
+int killMoment(QRandomGenerator &random, const Span &writes)
+{
+    return int(random.bounded(quint32(qMax<qint64>(0, writes.last - writes.first) + 1)));
+}
+
 QStringList finalStateProblems(const QString &statusFile)
 {
     QStringList found;
@@ -209,25 +272,39 @@ void TestKillRun::killedRunsLeaveAWholeInstallation()
     QVERIFY(copyTree(install, saved));
     QCOMPARE(violations(fixture.statusFile(), fixture.target()), QStringList());
 
+    const QString initialState = recordedState(fixture.statusFile());
+    const QString writeLog = fixture.statusFile() + QStringLiteral("-wal");
+
     QRandomGenerator random(seed);
-    int killedMidRun = 0;
+    int before = 0;
+    int midRun = 0;
+    int after = 0;
     int recoveries = 0;
     QStringList problems;
     qint64 runMs = 0;
+    Span writes;
+    QString finalState;
     for (int iteration = 0; iteration <= iterations && problems.size() < 20; ++iteration) {
         QVERIFY(QDir(install).removeRecursively());
         QVERIFY(copyTree(saved, install));
         // The first run goes to its end: it proves the requests and measures
-        // the span in which the kills fall.
+        // the span in which it changes files, in which the kills then fall.
         QElapsedTimer timer;
         timer.start();
-        const int delay = iteration == 0 ? -1 : int(random.bounded(quint32(runMs + 1)));
-        const Child killed = runZelpkg({ "apply", "--yes" }, delay);
+        const int delay = iteration == 0 ? -1 : killMoment(random, writes);
+        const Child killed = runZelpkg({ "apply", "--yes" }, delay, writeLog, iteration == 0 ? &writes : nullptr);
+        const QString state = recordedState(fixture.statusFile());
         if (iteration == 0) {
             runMs = timer.elapsed();
             QVERIFY2(killed.code == 0, qPrintable(killed.err));
-        } else if (killed.killed) {
-            ++killedMidRun;
+            QVERIFY(writes.first >= 0);
+            finalState = state;
+        } else if (!killed.killed || state == finalState) {
+            ++after;
+        } else if (state == initialState) {
+            ++before;
+        } else {
+            ++midRun;
         }
         const Child recovery = runZelpkg({ "apply", "--dry-run" });
         recoveries += recovery.err.count(QStringLiteral("was interrupted"));
@@ -240,12 +317,18 @@ void TestKillRun::killedRunsLeaveAWholeInstallation()
         if (iteration % 50 == 0)
             qInfo("kill test: %d of %d iterations, %d violations so far", iteration, iterations, int(problems.size()));
         for (const QString &text : qAsConst(found)) {
-            problems.append(QStringLiteral("iteration %1 (kill after %2 ms): %3").arg(iteration).arg(delay).arg(text));
+            problems.append(QStringLiteral("iteration %1 (kill %2 ms after the first commit): %3")
+                                .arg(iteration)
+                                .arg(delay)
+                                .arg(text));
             qWarning("kill test: %s", qPrintable(problems.last()));
         }
     }
-    qInfo("kill test: seed %u, %d iterations, %d killed during the run, %d packages recovered, %d violations", seed,
-        iterations, killedMidRun, recoveries, int(problems.size()));
+    qInfo("kill test: seed %u, a run of %lld ms changed files from %lld to %lld ms", seed, runMs, writes.first,
+        writes.last);
+    qInfo("kill test: %d iterations: %d kills before the first change, %d while the run changed files, %d after "
+          "the last; %d packages recovered, %d violations",
+        iterations, before, midRun, after, recoveries, int(problems.size()));
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
 }
 
