@@ -332,7 +332,9 @@ ZelManagerPackageLoader ZelManagerDatabase::loader() const
     QList<ZelManagerPackageLoader::Repository> repositories;
     for (const QUrl &url : repositoryOrder())
         repositories.append({ url, m_repositoryDbs.value(url) });
-    return ZelManagerPackageLoader(m_statusDb, repositories, m_architecture);
+    ZelManagerPackageLoader packageLoader(m_statusDb, repositories, m_architecture);
+    packageLoader.reserve(m_packages.size());
+    return packageLoader;
 }
 
 void ZelManagerDatabase::loadPackages(ZelManagerPackageLoader &packageLoader)

@@ -463,6 +463,8 @@ QPair<QString, QString> splitRevision(const QString &revision)
 
 int compareVersions(const QString &a, const QString &b)
 {
+    if (a == b)
+        return 0;
     const VersionParts x = parseVersion(a);
     const VersionParts y = parseVersion(b);
     // Invalid versions sort first, among themselves by their text, so that
