@@ -91,7 +91,7 @@ int main(int argc, char **argv)
         timer.nsecsElapsed() / 1e6);
 
     ZelManagerPackageModel packages;
-    report("package model reload", worst([&packages]() { packages.onPackagesChanged(); }));
+    report("package model reload (same names)", worst([&packages]() { packages.onPackagesChanged(); }));
     ZelManagerCategoryModel categories;
     report("category model, top level", worst([&categories]() { categories.setPath(QStringList()); }));
 

@@ -219,6 +219,23 @@ void TestModels::packageModelFollowsTheDatabase()
     TestPackageDatabase::refresh(database);
     QCOMPARE(reset.count(), 1);
     QCOMPARE(column(model), QStringList({ "Qt", "bzip2", "expat", "zlib" }));
+    QCOMPARE(model.rowOf(QStringLiteral("expat")), 2);
+    QCOMPARE(model.rowOf(QStringLiteral("none")), -1);
+
+    // A name that is no longer offered leaves with its row; a refresh that
+    // changes no name keeps the rows on the database's records.
+    {
+        TestDatabaseFile repository(fixture.repositoryFile());
+        repository.exec(QStringLiteral("DELETE FROM filenames WHERE package='zlib';"));
+    }
+    TestPackageDatabase::refresh(database);
+    QCOMPARE(column(model), QStringList({ "Qt", "bzip2", "expat" }));
+    QCOMPARE(model.rowOf(QStringLiteral("zlib")), -1);
+    TestPackageDatabase::refresh(database);
+    QCOMPARE(reset.count(), 3);
+    QCOMPARE(column(model), QStringList({ "Qt", "bzip2", "expat" }));
+    for (int row = 0; row < model.rowCount(); ++row)
+        QVERIFY(model.package(row) == database->package(model.name(row)));
 }
 
 void TestModels::showFilter_data()
