@@ -219,6 +219,7 @@ void ZelManagerDatabase::onInstallPathChanged(const QString &path)
         // Nothing of the old installation may stay visible under the new path.
         closeStatusDatabase();
         m_packages.clear();
+        ++m_packageNamesChanges;
         emit packagesChanged();
         scheduleRequestCount();
         return;
@@ -277,6 +278,7 @@ void ZelManagerDatabase::openStatusDatabase(const QString &architecture)
         closeStatusDatabase();
     repairEntryPaths();
     m_packages.clear();
+    ++m_packageNamesChanges;
     ZelManagerPackageLoader packageLoader = loader();
     loadPackages(packageLoader);
     emit packagesChanged();
@@ -335,7 +337,9 @@ ZelManagerPackageLoader ZelManagerDatabase::loader() const
     QList<ZelManagerPackageLoader::Repository> repositories;
     for (const QUrl &url : repositoryOrder())
         repositories.append({ url, m_repositoryDbs.value(url) });
-    return ZelManagerPackageLoader(m_statusDb, repositories, m_architecture);
+    ZelManagerPackageLoader packageLoader(m_statusDb, repositories, m_architecture);
+    packageLoader.reserve(m_packages.size());
+    return packageLoader;
 }
 
 void ZelManagerDatabase::loadPackages(ZelManagerPackageLoader &packageLoader)
@@ -355,12 +359,15 @@ void ZelManagerDatabase::fillPackages(const ZelManagerPackageLoader &packageLoad
     m_packages.reserve(rows.size());
     for (const ZelManagerPackageLoader::StatusRow &row : rows) {
         auto record = m_packages.find(row.name);
-        if (record == m_packages.end())
+        if (record == m_packages.end()) {
             record = m_packages.insert(row.name, ZelManagerPackage(row.name));
+            ++m_packageNamesChanges;
+        }
         packageLoader.fill(*record, row);
     }
     if (m_packages.size() == rows.size())
         return;
+    ++m_packageNamesChanges;
     for (auto record = m_packages.begin(); record != m_packages.end();) {
         if (packageLoader.hasStatusRow(record.key()))
             ++record;

@@ -107,6 +107,9 @@ public:
     // Queries.
     ZelManagerPackage package(const QString &name) const { return m_packages.value(name); }
     QHash<QString, ZelManagerPackage> packages() const { return m_packages; }
+    // Changes whenever a name joins or leaves packages(); while it stays the
+    // same, so do the names and their records (reloads fill them in place).
+    quint64 packageNamesChanges() const { return m_packageNamesChanges; }
     // Distinct category names of the installed and offered packages.
     QStringList categories() const;
     // Every installed file as (package, entry relative to the target folder).
@@ -259,6 +262,7 @@ private:
     ZelManagerSettings *m_settings;
     QHash<QUrl, sqlite3 *> m_repositoryDbs;
     QHash<QString, ZelManagerPackage> m_packages;
+    quint64 m_packageNamesChanges = 0;
     int m_pendingRequestUpdates = 0;
     mutable QString m_writeError;
     mutable QHash<QByteArray, sqlite3_stmt *> m_keptStatements;

@@ -5,6 +5,8 @@
 #include <QAtomicInteger>
 #include <QSharedData>
 
+#include <atomic>
+
 // The reference count comes first (QSharedData), then the fields in the order
 // the database fills them.
 struct ZelManagerPackage::Record : public QSharedData
@@ -66,6 +68,13 @@ const char *const StatusTexts[] = {
 };
 const int StatusTextCount = int(sizeof(StatusTexts) / sizeof(StatusTexts[0]));
 
+std::atomic<quint64> keyChanges { 0 };
+
+void noteKeyChange()
+{
+    keyChanges.fetch_add(1, std::memory_order_relaxed);
+}
+
 } // namespace
 
 ZelManagerPackage::ZelManagerPackage() = default;
@@ -75,6 +84,7 @@ ZelManagerPackage::ZelManagerPackage(const QString &name, int flags)
 {
     d->name = name;
     d->flags = flags;
+    noteKeyChange();
 }
 
 ZelManagerPackage::ZelManagerPackage(const ZelManagerPackage &other) = default;
@@ -201,6 +211,7 @@ void ZelManagerPackage::setRequest(int bits, const QString &requester)
         d->requestedBy.clear();
     }
     d->flags = (d->flags & ~RequestMask) | (bits & RequestMask);
+    noteKeyChange();
     ZelManagerDatabase::storeRequest(*this);
 }
 
@@ -209,7 +220,13 @@ void ZelManagerPackage::setBookmarked(bool bookmarked)
     if (!d)
         return;
     d->flags = bookmarked ? (d->flags | FlagBookmarked) : (d->flags & ~FlagBookmarked);
+    noteKeyChange();
     ZelManagerDatabase::storeBookmark(*this);
+}
+
+quint64 ZelManagerPackage::sortKeyChanges()
+{
+    return keyChanges.load(std::memory_order_relaxed);
 }
 
 void ZelManagerPackage::statusIcon(QString &icon, QString &toolTip) const
@@ -285,6 +302,7 @@ bool ZelManagerPackage::matches(const QString &text, int filter) const
 
 void ZelManagerPackage::clearForLoad()
 {
+    noteKeyChange();
     d->flags = 0;
     d->statusWord.storeRelaxed(0);
     d->installedTime = 0;
@@ -302,6 +320,7 @@ void ZelManagerPackage::clearForLoad()
 
 void ZelManagerPackage::setStoredState(int flags, const QStringList &requestedBy, const QStringList &dependants)
 {
+    noteKeyChange();
     d->flags = flags;
     d->requestedBy = requestedBy;
     d->dependants = dependants;
@@ -321,6 +340,7 @@ void ZelManagerPackage::setInstalledData(const QString &version, qint64 time, co
 void ZelManagerPackage::setAvailableData(const QString &version, qint64 time, const QString &repository,
     const QString &maintainer, const QString &description, const QStringList &categories)
 {
+    noteKeyChange();
     d->availableVersion = version;
     d->availableTime = time;
     d->repository = repository;
@@ -443,6 +463,8 @@ QPair<QString, QString> splitRevision(const QString &revision)
 
 int compareVersions(const QString &a, const QString &b)
 {
+    if (a == b)
+        return 0;
     const VersionParts x = parseVersion(a);
     const VersionParts y = parseVersion(b);
     // Invalid versions sort first, among themselves by their text, so that

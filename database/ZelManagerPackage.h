@@ -118,6 +118,10 @@ public:
     void setRequest(int bits, const QString &requester = QString());
     void setBookmarked(bool bookmarked);
 
+    // Counts the changes of flags and build times in all records: keys
+    // copied from records stay current while the count stays the same.
+    static quint64 sortKeyChanges();
+
     // Presentation. Icons are resource paths (":/images/...svg"); tool tips
     // are translated.
     void statusIcon(QString &icon, QString &toolTip) const;

@@ -26,7 +26,9 @@ ZelManagerPackageLoader::ZelManagerPackageLoader(
 }
 
 // Names are nearly always ASCII: those are widened into the reused key
-// without allocating.
+// without allocating. The tables list a name's rows together and the names
+// in much the same order everywhere, so the name of the previous row or the
+// one numbered after it nearly always matches, which spares the hash lookup.
 int ZelManagerPackageLoader::idOf(const ZelManagerSqlStatement &query, int column, bool add)
 {
     int size = 0;
@@ -42,16 +44,27 @@ int ZelManagerPackageLoader::idOf(const ZelManagerSqlStatement &query, int colum
     } else {
         m_key = QString::fromUtf8(data, size);
     }
+    for (int guess : { m_lastId, m_lastId + 1 }) {
+        if (guess >= 0 && guess < int(m_entries.size()) && m_entries[guess].name == m_key)
+            return m_lastId = guess;
+    }
     const auto found = m_ids.constFind(m_key);
     if (found != m_ids.constEnd())
-        return *found;
+        return m_lastId = *found;
     if (!add)
         return -1;
-    const int id = m_entries.size();
-    m_entries.append(Entry());
-    m_entries.last().name = QString(m_key.constData(), m_key.size());
-    m_ids.insert(m_entries.last().name, id);
-    return id;
+    const int id = int(m_entries.size());
+    m_entries.emplace_back();
+    m_entries.back().name = QString(m_key.constData(), m_key.size());
+    m_ids.insert(m_entries.back().name, id);
+    return m_lastId = id;
+}
+
+void ZelManagerPackageLoader::reserve(int names)
+{
+    m_entries.reserve(size_t(names));
+    m_ids.reserve(names);
+    m_statusRows.reserve(names);
 }
 
 void ZelManagerPackageLoader::readStatus()
@@ -140,7 +153,7 @@ void ZelManagerPackageLoader::readOffers()
 QVector<int> ZelManagerPackageLoader::unrecordedIds() const
 {
     QVector<int> ids;
-    QVector<bool> taken(m_entries.size(), false);
+    QVector<bool> taken(int(m_entries.size()), false);
     for (const QVector<int> *order : { &m_offeredOrder, &m_installedOrder }) {
         for (int id : *order) {
             if (!m_entries.at(id).hasStatus && !taken.at(id)) {

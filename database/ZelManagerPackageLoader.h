@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <QVector>
 
+#include <vector>
+
 struct sqlite3;
 class ZelManagerSqlStatement;
 
@@ -47,6 +49,8 @@ public:
     // and build times the first one offers the package.
     ZelManagerPackageLoader(sqlite3 *statusDb, const QList<Repository> &repositories, const QString &architecture);
 
+    // Room for about names names, as many as the last load met.
+    void reserve(int names);
     void readStatus();
     void readInstalled();
     void readOffers();
@@ -108,10 +112,12 @@ private:
     QString m_architecture;
     QVector<StatusRow> m_statusRows;
     QHash<QString, int> m_ids;
-    QVector<Entry> m_entries;
+    // Grows by moving its entries, not by copying them.
+    std::vector<Entry> m_entries;
     QVector<int> m_offeredOrder;
     QVector<int> m_installedOrder;
     QString m_key; // reused for lookups, so that a lookup allocates nothing
+    int m_lastId = -1; // the number of the name looked up last
 };
 
 #endif // ZELMANAGERPACKAGELOADER_H

@@ -77,13 +77,13 @@ void writePlain(TestPackageDatabase &fixture, const QList<QPair<QString, int>> &
 // The package model behind a filter proxy, both checked by the model tester.
 struct Filtered
 {
-    explicit Filtered(QSortFilterProxyModel *proxy)
+    explicit Filtered(QAbstractProxyModel *proxy)
         : model(proxy)
     {
         proxy->setSourceModel(&packages);
     }
     ZelManagerPackageModel packages;
-    QSortFilterProxyModel *model;
+    QAbstractProxyModel *model;
     QAbstractItemModelTester tester { model, QAbstractItemModelTester::FailureReportingMode::QtTest };
 };
 
@@ -111,6 +111,7 @@ private slots:
     void searchIsCaseSensitive();
     void categoryFilter();
     void sortModes();
+    void sortedSearchKeepsPlainSortOrder();
 
     void repositoryModel();
     void updateFilter();
@@ -218,6 +219,23 @@ void TestModels::packageModelFollowsTheDatabase()
     TestPackageDatabase::refresh(database);
     QCOMPARE(reset.count(), 1);
     QCOMPARE(column(model), QStringList({ "Qt", "bzip2", "expat", "zlib" }));
+    QCOMPARE(model.rowOf(QStringLiteral("expat")), 2);
+    QCOMPARE(model.rowOf(QStringLiteral("none")), -1);
+
+    // A name that is no longer offered leaves with its row; a refresh that
+    // changes no name keeps the rows on the database's records.
+    {
+        TestDatabaseFile repository(fixture.repositoryFile());
+        repository.exec(QStringLiteral("DELETE FROM filenames WHERE package='zlib';"));
+    }
+    TestPackageDatabase::refresh(database);
+    QCOMPARE(column(model), QStringList({ "Qt", "bzip2", "expat" }));
+    QCOMPARE(model.rowOf(QStringLiteral("zlib")), -1);
+    TestPackageDatabase::refresh(database);
+    QCOMPARE(reset.count(), 3);
+    QCOMPARE(column(model), QStringList({ "Qt", "bzip2", "expat" }));
+    for (int row = 0; row < model.rowCount(); ++row)
+        QVERIFY(model.package(row) == database->package(model.name(row)));
 }
 
 void TestModels::showFilter_data()
@@ -344,6 +362,93 @@ void TestModels::sortModes()
     model.setSortMode(7); // the source's order
     QCOMPARE(model.sortMode(), 7);
     QCOMPARE(column(model), byName);
+}
+
+namespace {
+
+// The rows a stable sort of the matching records gives: names in string
+// order, then newest build or larger flags first.
+QStringList plainSort(ZelManagerDatabase *database, int mode, Qt::SortOrder order, const QString &text, int filter)
+{
+    QStringList names = database->packages().keys();
+    std::sort(names.begin(), names.end());
+    QList<ZelManagerPackage> kept;
+    for (const QString &name : qAsConst(names)) {
+        const ZelManagerPackage package = database->package(name);
+        if (package.matches(text, filter))
+            kept.append(package);
+    }
+    auto key = [mode](const ZelManagerPackage &package) {
+        return mode == ZelManagerPackageFilterModel::SortByDate ? package.availableTime() : qint64(package.flags());
+    };
+    if (mode == ZelManagerPackageFilterModel::SortByDate || mode == ZelManagerPackageFilterModel::SortByStatus) {
+        std::stable_sort(kept.begin(), kept.end(), [&](const ZelManagerPackage &left, const ZelManagerPackage &right) {
+            return order == Qt::AscendingOrder ? key(left) > key(right) : key(left) < key(right);
+        });
+    } else if (order == Qt::DescendingOrder) {
+        std::reverse(kept.begin(), kept.end());
+    }
+    QStringList shown;
+    for (const ZelManagerPackage &package : qAsConst(kept))
+        shown.append(package.name());
+    return shown;
+}
+
+} // namespace
+
+void TestModels::sortedSearchKeepsPlainSortOrder()
+{
+    TestPackageDatabase fixture;
+    const int flags[] = { 0x2, 0x6, 0xE, 0x2002, 0x102, 0x806 };
+    const QString descriptions[] = { QStringLiteral("alpha tool"), QStringLiteral("beta library"), QString() };
+    QList<Offer> offers;
+    for (int i = 0; i < 36; ++i) {
+        // Build times and flags repeat, so that equal keys are met.
+        offers.append({ QStringLiteral("pkg%1").arg((i * 7) % 36, 2, 10, QLatin1Char('0')), flags[i % 6],
+            descriptions[i % 3], {}, 100 + i % 5 });
+    }
+    writePackages(fixture, offers);
+    ZelManagerDatabase *database = fixture.open();
+    ZelManagerPackageFilterModel model;
+    Filtered filtered(&model);
+    const QString texts[]
+        = { QString(), QStringLiteral("a"), QStringLiteral("pkg1"), QStringLiteral("library"), QStringLiteral("none") };
+    for (Qt::SortOrder order : { Qt::AscendingOrder, Qt::DescendingOrder }) {
+        for (int mode : { 0, 1, 2, 7 }) {
+            model.setSortMode(mode);
+            model.sort(0, order);
+            for (const QString &text : texts) {
+                for (int filter : { 0, 0x4, 0x1f00 }) {
+                    model.setSearchText(text);
+                    model.setShowFilter(filter);
+                    QCOMPARE(column(model), plainSort(database, mode, order, text, filter));
+                }
+            }
+        }
+    }
+    model.sort(0);
+    model.setShowFilter(0);
+
+    // A bookmark changes the flags without a signal: the next search sorts
+    // by the new flags.
+    model.setSortMode(ZelManagerPackageFilterModel::SortByStatus);
+    model.setSearchText(QStringLiteral("pkg"));
+    database->package(QStringLiteral("pkg00")).setBookmarked(true);
+    model.setSearchText(QStringLiteral("p"));
+    QCOMPARE(column(model),
+        plainSort(database, ZelManagerPackageFilterModel::SortByStatus, Qt::AscendingOrder, QStringLiteral("p"), 0));
+
+    // A persistent index stays on its record while it is shown, and is
+    // dropped when a search hides it.
+    model.setSortMode(ZelManagerPackageFilterModel::SortByDate);
+    const QModelIndex first = model.index(model.rowCount() - 1, 0);
+    const QString name = first.data(Qt::EditRole).toString();
+    const QPersistentModelIndex kept(first);
+    model.setSearchText(name);
+    QCOMPARE(kept.row(), 0);
+    QCOMPARE(kept.data(Qt::EditRole).toString(), name);
+    model.setSearchText(QStringLiteral("none"));
+    QVERIFY(!kept.isValid());
 }
 
 void TestModels::repositoryModel()

@@ -6,12 +6,12 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <numeric>
 
 ZelManagerPackageFilterModel::ZelManagerPackageFilterModel(QObject *parent)
-    : QSortFilterProxyModel(parent)
+    : QAbstractProxyModel(parent)
     , m_database(ZelManagerDatabase::instance())
 {
-    setDynamicSortFilter(false);
     m_corpusTimer = new QTimer(this);
     m_corpusTimer->setSingleShot(true);
     m_corpusTimer->setInterval(CorpusDelayMs);
@@ -20,47 +20,193 @@ ZelManagerPackageFilterModel::ZelManagerPackageFilterModel(QObject *parent)
         &ZelManagerPackageFilterModel::onPackagesRequestsChanged);
 }
 
-// Any change of the source may change the sort keys.
 void ZelManagerPackageFilterModel::setSourceModel(QAbstractItemModel *model)
 {
+    beginResetModel();
     for (const QMetaObject::Connection &connection : qAsConst(m_sourceConnections))
         disconnect(connection);
     m_sourceConnections.clear();
-    m_sortKeysValid = false;
     m_packages = qobject_cast<ZelManagerPackageModel *>(model);
-    QSortFilterProxyModel::setSourceModel(model);
-    if (!model)
-        return;
+    QAbstractProxyModel::setSourceModel(model);
+    onRowsStale();
+    if (model) {
+        // A changed row is a changed request or state, which the count of
+        // record changes tells the kept sort orders.
+        using Model = QAbstractItemModel;
+        using Self = ZelManagerPackageFilterModel;
+        m_sourceConnections = {
+            connect(model, &Model::modelAboutToBeReset, this, &Self::onSourceAboutToBeReset),
+            connect(model, &Model::modelReset, this, &Self::onSourceReset),
+            connect(model, &Model::dataChanged, this, &Self::onSourceDataChanged),
+            connect(model, &Model::layoutAboutToBeChanged, this, &Self::onSourceLayoutAboutToChange),
+            connect(model, &Model::layoutChanged, this, &Self::onSourceLayoutChanged),
+            connect(model, &Model::rowsAboutToBeInserted, this, &Self::onSourceLayoutAboutToChange),
+            connect(model, &Model::rowsInserted, this, &Self::onSourceLayoutChanged),
+            connect(model, &Model::rowsAboutToBeRemoved, this, &Self::onSourceLayoutAboutToChange),
+            connect(model, &Model::rowsRemoved, this, &Self::onSourceLayoutChanged),
+            connect(model, &Model::rowsAboutToBeMoved, this, &Self::onSourceLayoutAboutToChange),
+            connect(model, &Model::rowsMoved, this, &Self::onSourceLayoutChanged),
+            connect(model, &Model::columnsAboutToBeInserted, this, &Self::onSourceAboutToBeReset),
+            connect(model, &Model::columnsInserted, this, &Self::onSourceReset),
+            connect(model, &Model::columnsAboutToBeRemoved, this, &Self::onSourceAboutToBeReset),
+            connect(model, &Model::columnsRemoved, this, &Self::onSourceReset),
+            connect(model, &QObject::destroyed, this, &Self::onSourceDestroyed),
+        };
+    }
+    filterRows();
+    endResetModel();
+}
+
+// Names and descriptions change only with the rows (a reload resets the
+// model); flags and dates also change in place.
+void ZelManagerPackageFilterModel::onRowsStale()
+{
+    for (KeyOrder &order : m_keyOrders)
+        order.valid = false;
     m_corpusValid = false;
     m_textHitsValid = false;
     m_corpusTimer->start();
-    // Names and descriptions change only with the rows (a reload resets the
-    // model); a changed row is a changed request or state.
-    auto stale = [this]() { m_sortKeysValid = false; };
-    auto rowsStale = [this]() {
-        m_sortKeysValid = false;
-        m_corpusValid = false;
-        m_textHitsValid = false;
-        m_corpusTimer->start();
-    };
-    m_sourceConnections = {
-        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, rowsStale),
-        connect(model, &QAbstractItemModel::dataChanged, this, stale),
-        connect(model, &QAbstractItemModel::rowsInserted, this, rowsStale),
-        connect(model, &QAbstractItemModel::rowsRemoved, this, rowsStale),
-        connect(model, &QAbstractItemModel::layoutChanged, this, rowsStale),
-    };
+}
+
+void ZelManagerPackageFilterModel::onSourceAboutToBeReset()
+{
+    beginResetModel();
+}
+
+void ZelManagerPackageFilterModel::onSourceReset()
+{
+    onRowsStale();
+    filterRows();
+    endResetModel();
+}
+
+// Rows are not filtered again when their data changes; the change of the
+// rows shown is passed on.
+void ZelManagerPackageFilterModel::onSourceDataChanged(
+    const QModelIndex &topLeft, const QModelIndex &bottomRight, const QVector<int> &roles)
+{
+    if (!topLeft.isValid() || topLeft.parent().isValid())
+        return;
+    int first = -1;
+    int last = -1;
+    for (int row = topLeft.row(); row <= bottomRight.row() && row < m_shownRows.size(); ++row) {
+        const int shown = m_shownRows.at(row);
+        if (shown < 0)
+            continue;
+        first = first < 0 ? shown : std::min(first, shown);
+        last = std::max(last, shown);
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, topLeft.column()), index(last, bottomRight.column()), roles);
+}
+
+// Rows inserted, removed or moved in the source are a change of layout
+// here: persistent indexes follow their source rows.
+void ZelManagerPackageFilterModel::onSourceLayoutAboutToChange()
+{
+    emit layoutAboutToBeChanged();
+    m_layoutIndexes = persistentIndexList();
+    m_layoutSources.clear();
+    for (const QModelIndex &index : qAsConst(m_layoutIndexes))
+        m_layoutSources.append(QPersistentModelIndex(mapToSource(index)));
+}
+
+void ZelManagerPackageFilterModel::onSourceLayoutChanged()
+{
+    onRowsStale();
+    filterRows();
+    QModelIndexList moved;
+    for (const QPersistentModelIndex &source : qAsConst(m_layoutSources))
+        moved.append(mapFromSource(source));
+    changePersistentIndexList(m_layoutIndexes, moved);
+    m_layoutIndexes.clear();
+    m_layoutSources.clear();
+    emit layoutChanged();
+}
+
+void ZelManagerPackageFilterModel::onSourceDestroyed()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_shownRows.clear();
+    endResetModel();
+}
+
+QModelIndex ZelManagerPackageFilterModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || row >= m_rows.size() || column < 0 || column >= columnCount())
+        return QModelIndex();
+    return createIndex(row, column);
+}
+
+QModelIndex ZelManagerPackageFilterModel::parent(const QModelIndex &) const
+{
+    return QModelIndex();
+}
+
+int ZelManagerPackageFilterModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_rows.size();
+}
+
+int ZelManagerPackageFilterModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !sourceModel() ? 0 : sourceModel()->columnCount();
+}
+
+bool ZelManagerPackageFilterModel::hasChildren(const QModelIndex &parent) const
+{
+    return !parent.isValid() && !m_rows.isEmpty() && columnCount() > 0;
+}
+
+QModelIndex ZelManagerPackageFilterModel::mapToSource(const QModelIndex &proxyIndex) const
+{
+    if (!proxyIndex.isValid() || proxyIndex.model() != this || proxyIndex.row() >= m_rows.size() || !sourceModel())
+        return QModelIndex();
+    return sourceModel()->index(m_rows.at(proxyIndex.row()), proxyIndex.column());
+}
+
+QModelIndex ZelManagerPackageFilterModel::mapFromSource(const QModelIndex &sourceIndex) const
+{
+    if (!sourceIndex.isValid() || sourceIndex.model() != sourceModel() || sourceIndex.parent().isValid())
+        return QModelIndex();
+    const int row = sourceIndex.row();
+    if (row >= m_shownRows.size() || m_shownRows.at(row) < 0)
+        return QModelIndex();
+    return index(m_shownRows.at(row), sourceIndex.column());
 }
 
 // The package model's rows are in name order already: sorted by name, the
-// list keeps the source's order, which spares a sort of up to all rows at
-// every search and filter change.
+// list keeps the source's order.
 void ZelManagerPackageFilterModel::sort(int column, Qt::SortOrder order)
 {
-    m_sortKeysValid = false;
-    if (m_packages && column == 0 && order == Qt::AscendingOrder && m_sortMode == SortByName)
-        column = -1;
-    QSortFilterProxyModel::sort(column, order);
+    m_sortColumn = column;
+    m_sortOrder = order;
+    relayout(QAbstractItemModel::VerticalSortHint);
+}
+
+void ZelManagerPackageFilterModel::invalidate()
+{
+    relayout(QAbstractItemModel::NoLayoutChangeHint);
+}
+
+void ZelManagerPackageFilterModel::relayout(QAbstractItemModel::LayoutChangeHint hint)
+{
+    emit layoutAboutToBeChanged(QList<QPersistentModelIndex>(), hint);
+    const QModelIndexList before = persistentIndexList();
+    QVector<int> sourceRows;
+    sourceRows.reserve(before.size());
+    for (const QModelIndex &index : before)
+        sourceRows.append(m_rows.value(index.row(), -1));
+    filterRows();
+    QModelIndexList after;
+    for (int i = 0; i < before.size(); ++i) {
+        const int row = sourceRows.at(i);
+        const int shown = row >= 0 && row < m_shownRows.size() ? m_shownRows.at(row) : -1;
+        after.append(shown < 0 ? QModelIndex() : index(shown, before.at(i).column()));
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged(QList<QPersistentModelIndex>(), hint);
 }
 
 void ZelManagerPackageFilterModel::setSearchText(const QString &text)
@@ -68,10 +214,7 @@ void ZelManagerPackageFilterModel::setSearchText(const QString &text)
     if (text == m_searchText)
         return;
     m_searchText = text;
-    m_sortKeysValid = false;
     m_textHitsValid = false;
-    // Filtering the whole list again is much faster than letting the proxy
-    // work out which of tens of thousands of rows come and go.
     invalidate();
 }
 
@@ -80,7 +223,6 @@ void ZelManagerPackageFilterModel::setCategories(const QStringList &levels)
     if (levels == m_categories)
         return;
     m_categories = levels;
-    m_sortKeysValid = false;
     invalidate();
 }
 
@@ -89,7 +231,6 @@ void ZelManagerPackageFilterModel::setShowFilter(int filter)
     if (filter == m_showFilter)
         return;
     m_showFilter = filter;
-    m_sortKeysValid = false;
     invalidate();
 }
 
@@ -103,8 +244,86 @@ void ZelManagerPackageFilterModel::setSortMode(int mode)
 
 void ZelManagerPackageFilterModel::onPackagesRequestsChanged()
 {
-    m_sortKeysValid = false;
     invalidate();
+}
+
+// The package model is walked in the order shown and only filtered; any
+// other source is filtered and then sorted.
+void ZelManagerPackageFilterModel::filterRows()
+{
+    m_rows.clear();
+    QAbstractItemModel *model = sourceModel();
+    const int rows = model ? model->rowCount() : 0;
+    m_shownRows.fill(-1, rows);
+    if (rows == 0)
+        return;
+    const bool byKey = m_packages && m_sortColumn == 0 && (m_sortMode == SortByDate || m_sortMode == SortByStatus);
+    // The name order of the package model and the source's order are the
+    // row order; a descending sort of them the reverse.
+    const bool sortedAfter = !m_packages && m_sortColumn >= 0;
+    const bool reversed = m_sortOrder == Qt::DescendingOrder && !sortedAfter;
+    if (byKey) {
+        for (int row : rowsByKey()) {
+            if (acceptsPackageRow(row))
+                m_rows.append(row);
+        }
+    } else {
+        for (int row = 0; row < rows; ++row) {
+            const int source = reversed ? rows - 1 - row : row;
+            if (m_packages ? acceptsPackageRow(source) : filterAcceptsRow(source, QModelIndex()))
+                m_rows.append(source);
+        }
+        if (sortedAfter)
+            sortKept(m_rows);
+    }
+    for (int shown = 0; shown < m_rows.size(); ++shown)
+        m_shownRows[m_rows.at(shown)] = shown;
+}
+
+// Sorted again only when a record's keys may have changed since (a
+// bookmark changes the flags without a signal) or the rows changed. Equal
+// keys keep the name order.
+const QVector<int> &ZelManagerPackageFilterModel::rowsByKey()
+{
+    const bool byDate = m_sortMode == SortByDate;
+    KeyOrder &order = m_keyOrders[byDate ? 0 : 1];
+    const int rows = m_packages->rowCount();
+    const quint64 changes = ZelManagerPackage::sortKeyChanges();
+    if (order.valid && order.order == m_sortOrder && order.keyChanges == changes && order.rows.size() == rows)
+        return order.rows;
+    QVector<qint64> keys(rows);
+    for (int row = 0; row < rows; ++row) {
+        const ZelManagerPackage &package = m_packages->package(row);
+        keys[row] = byDate ? package.availableTime() : package.flags();
+    }
+    order.order = m_sortOrder;
+    order.keyChanges = changes;
+    order.valid = true;
+    order.rows.resize(rows);
+    std::iota(order.rows.begin(), order.rows.end(), 0);
+    if (m_sortOrder == Qt::AscendingOrder)
+        std::stable_sort(order.rows.begin(), order.rows.end(), [&keys](int l, int r) { return keys[l] > keys[r]; });
+    else
+        std::stable_sort(order.rows.begin(), order.rows.end(), [&keys](int l, int r) { return keys[l] < keys[r]; });
+    return order.rows;
+}
+
+void ZelManagerPackageFilterModel::sortKept(QVector<int> &rows) const
+{
+    QAbstractItemModel *model = sourceModel();
+    auto less = [this, model](int left, int right) { return lessThan(model->index(left, 0), model->index(right, 0)); };
+    if (m_sortOrder == Qt::AscendingOrder)
+        std::stable_sort(rows.begin(), rows.end(), less);
+    else
+        std::stable_sort(rows.begin(), rows.end(), [&less](int left, int right) { return less(right, left); });
+}
+
+bool ZelManagerPackageFilterModel::acceptsPackageRow(int sourceRow) const
+{
+    if (!m_searchText.isEmpty() && !holdsSearchText(sourceRow))
+        return false;
+    const ZelManagerPackage &package = m_packages->package(sourceRow);
+    return !package.isNull() && package.matches(QString(), m_showFilter) && matchesCategories(package);
 }
 
 // Any other source than the package model is read through the edit role and
@@ -127,12 +346,6 @@ bool ZelManagerPackageFilterModel::filterAcceptsRow(int sourceRow, const QModelI
 {
     if (sourceParent.isValid())
         return false;
-    if (m_packages && !m_searchText.isEmpty()) {
-        if (!holdsSearchText(sourceRow))
-            return false;
-        const ZelManagerPackage &package = m_packages->package(sourceRow);
-        return !package.isNull() && package.matches(QString(), m_showFilter) && matchesCategories(package);
-    }
     const ZelManagerPackage package = packageAt(sourceRow);
     if (package.isNull() || !package.matches(m_searchText, m_showFilter))
         return false;
@@ -233,8 +446,6 @@ bool ZelManagerPackageFilterModel::matchesCategories(const ZelManagerPackage &pa
 
 bool ZelManagerPackageFilterModel::lessThan(const QModelIndex &left, const QModelIndex &right) const
 {
-    if (m_packages)
-        return lessThan(*m_packages, left.row(), right.row());
     switch (m_sortMode) {
     case SortByName:
         return nameAt(left.row()) < nameAt(right.row());
@@ -245,23 +456,4 @@ bool ZelManagerPackageFilterModel::lessThan(const QModelIndex &left, const QMode
     default:
         return left.row() < right.row();
     }
-}
-
-// The package model's rows are in name order already, so the name order is
-// the row order. Dates and flags are compared in a copy taken when the
-// sorting starts: a million comparisons then read one array instead of
-// records scattered over the heap.
-bool ZelManagerPackageFilterModel::lessThan(const ZelManagerPackageModel &packages, int left, int right) const
-{
-    if (m_sortMode != SortByDate && m_sortMode != SortByStatus)
-        return left < right;
-    if (!m_sortKeysValid || m_sortKeys.size() != packages.rowCount()) {
-        m_sortKeys.resize(packages.rowCount());
-        for (int row = 0; row < m_sortKeys.size(); ++row) {
-            const ZelManagerPackage &package = packages.package(row);
-            m_sortKeys[row] = m_sortMode == SortByDate ? package.availableTime() : package.flags();
-        }
-        m_sortKeysValid = true;
-    }
-    return m_sortKeys.at(left) > m_sortKeys.at(right);
 }

@@ -3,8 +3,9 @@
 
 #include "database/ZelManagerPackage.h"
 
+#include <QAbstractProxyModel>
+#include <QPersistentModelIndex>
 #include <QPointer>
-#include <QSortFilterProxyModel>
 #include <QStringList>
 #include <QVector>
 
@@ -16,7 +17,14 @@ class ZelManagerPackageModel;
 // show filter and category, sorted by name, date or status. It filters and
 // sorts again only when one of these changes or a request changes, never
 // on its own.
-class ZelManagerPackageFilterModel : public QSortFilterProxyModel
+//
+// A flat proxy that keeps, per sort mode, the whole source in that order
+// (sorted again only when the keys change), so that a search or a filter
+// change is one pass over an ordered sequence and never a sort of the rows
+// it keeps. Like a sort-filter proxy without dynamic sorting, it tells a
+// change of its rows as a layout change and keeps persistent indexes on
+// their records.
+class ZelManagerPackageFilterModel : public QAbstractProxyModel
 {
     Q_OBJECT
 
@@ -30,7 +38,20 @@ public:
     explicit ZelManagerPackageFilterModel(QObject *parent = nullptr);
 
     void setSourceModel(QAbstractItemModel *model) override;
+    // Column 0 orders by the sort mode, -1 keeps the source's order; the
+    // descending order turns the comparison round (equal keys keep the
+    // source's order).
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return m_sortColumn; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+
+    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex &child) const override;
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex mapToSource(const QModelIndex &proxyIndex) const override;
+    QModelIndex mapFromSource(const QModelIndex &sourceIndex) const override;
 
     QString searchText() const { return m_searchText; }
     // Case-sensitive, in the name or the description.
@@ -47,18 +68,46 @@ public:
     void setSortMode(int mode);
 
 public slots:
+    // Filters and sorts again with the records as they are now.
+    void invalidate();
     void onPackagesRequestsChanged();
     void onCorpusTimerTimeout();
 
 protected:
-    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
-    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const;
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const;
 
 private:
+    // The package model's rows in one sort mode's order, as of a count of
+    // record changes.
+    struct KeyOrder
+    {
+        QVector<int> rows;
+        Qt::SortOrder order = Qt::AscendingOrder;
+        quint64 keyChanges = 0;
+        bool valid = false;
+    };
+
+    void onSourceAboutToBeReset();
+    void onSourceReset();
+    void onSourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QVector<int> &roles);
+    void onSourceLayoutAboutToChange();
+    void onSourceLayoutChanged();
+    void onSourceDestroyed();
+    void onRowsStale();
+
+    // Chooses the rows shown and their order, keeping persistent indexes on
+    // their source rows; emits the layout change around it.
+    void relayout(QAbstractItemModel::LayoutChangeHint hint);
+    void filterRows();
+    // The package model's rows in the order of a sort by date or status.
+    const QVector<int> &rowsByKey();
+    void sortKept(QVector<int> &rows) const;
+    bool acceptsPackageRow(int sourceRow) const;
+
     ZelManagerPackage packageAt(int sourceRow) const;
     QString nameAt(int sourceRow) const;
     bool matchesCategories(const ZelManagerPackage &package) const;
-    bool lessThan(const ZelManagerPackageModel &packages, int left, int right) const;
     // Whether a source row of the package model holds the search text, from
     // one pass over all names and descriptions.
     bool holdsSearchText(int sourceRow) const;
@@ -67,16 +116,22 @@ private:
 
     int m_showFilter = 0;
     int m_sortMode = SortByName;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QString m_searchText;
     QStringList m_categories;
     ZelManagerDatabase *m_database;
     // The source when it is a package model, which hands out records by row.
     QPointer<ZelManagerPackageModel> m_packages;
     QList<QMetaObject::Connection> m_sourceConnections;
-    // Dates or flags by source row, valid from the start of a sort until
-    // something that may change them.
-    mutable QVector<qint64> m_sortKeys;
-    mutable bool m_sortKeysValid = false;
+    // Shown row to source row, and source row to shown row (-1 when hidden).
+    QVector<int> m_rows;
+    QVector<int> m_shownRows;
+    // By date and by status.
+    KeyOrder m_keyOrders[2];
+    // What persistent indexes pointed to while the source changes its layout.
+    QModelIndexList m_layoutIndexes;
+    QVector<QPersistentModelIndex> m_layoutSources;
     // Every row's description and name, each followed by a separator, in
     // one string: a search is one scan of contiguous memory instead of two
     // per record scattered over the heap. Valid until the source changes.

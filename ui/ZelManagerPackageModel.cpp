@@ -3,6 +3,8 @@
 #include "database/ZelManagerDatabase.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 ZelManagerPackageModel::ZelManagerPackageModel(QObject *parent)
     : QAbstractListModel(parent)
@@ -45,23 +47,48 @@ void ZelManagerPackageModel::updateName(const QString &name)
         emit dataChanged(index(row), index(row));
 }
 
+int ZelManagerPackageModel::rowOf(const QString &name) const
+{
+    const auto found = std::lower_bound(m_names.cbegin(), m_names.cend(), name);
+    return found != m_names.cend() && *found == name ? int(found - m_names.cbegin()) : -1;
+}
+
+// Records are filled in place by a reload: while no name came or went, the
+// rows hold the right records already.
 void ZelManagerPackageModel::onPackagesChanged()
 {
     beginResetModel();
-    const QHash<QString, ZelManagerPackage> packages = m_database->packages();
-    m_names = packages.keys();
-    std::sort(m_names.begin(), m_names.end());
-    m_records.resize(m_names.size());
-    m_rowOf.clear();
-    m_rowOf.reserve(m_names.size());
+    if (!m_hasNames || m_namesRead != m_database->packageNamesChanges()
+        || m_names.size() != m_database->packages().size())
+        readNames();
     m_requestedRows.clear();
-    for (int row = 0; row < m_names.size(); ++row) {
-        m_records[row] = packages.value(m_names.at(row));
-        m_rowOf.insert(m_names.at(row), row);
+    for (int row = 0; row < m_records.size(); ++row) {
         if (m_records.at(row).isRequested())
             m_requestedRows.insert(row);
     }
     endResetModel();
+}
+
+void ZelManagerPackageModel::readNames()
+{
+    const QHash<QString, ZelManagerPackage> packages = m_database->packages();
+    std::vector<std::pair<QString, ZelManagerPackage>> sorted;
+    sorted.reserve(size_t(packages.size()));
+    for (auto package = packages.cbegin(); package != packages.cend(); ++package)
+        sorted.emplace_back(package.key(), package.value());
+    std::sort(sorted.begin(), sorted.end(),
+        [](const std::pair<QString, ZelManagerPackage> &left, const std::pair<QString, ZelManagerPackage> &right) {
+            return left.first < right.first;
+        });
+    m_names.clear();
+    m_names.reserve(int(sorted.size()));
+    m_records.resize(int(sorted.size()));
+    for (size_t row = 0; row < sorted.size(); ++row) {
+        m_names.append(std::move(sorted[row].first));
+        m_records[int(row)] = std::move(sorted[row].second);
+    }
+    m_namesRead = m_database->packageNamesChanges();
+    m_hasNames = true;
 }
 
 void ZelManagerPackageModel::onPackageRequestsChanged()

@@ -4,7 +4,6 @@
 #include "database/ZelManagerPackage.h"
 
 #include <QAbstractListModel>
-#include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <QVector>
@@ -31,17 +30,22 @@ public:
     const QString &name(int row) const;
     // The database's record of a row, as of the last reload.
     const ZelManagerPackage &package(int row) const;
-    int rowOf(const QString &name) const { return m_rowOf.value(name, -1); }
+    // -1 for a name not shown.
+    int rowOf(const QString &name) const;
 
 public slots:
     void onPackagesChanged();
     void onPackageRequestsChanged();
 
 private:
+    void readNames();
+
     ZelManagerDatabase *m_database;
     QStringList m_names;
     QVector<ZelManagerPackage> m_records;
-    QHash<QString, int> m_rowOf;
+    // The database's count of name changes when the names were read.
+    quint64 m_namesRead = 0;
+    bool m_hasNames = false;
     // Rows that showed a request at the last request change: a cancelled
     // request needs a repaint as much as a new one.
     QSet<int> m_requestedRows;
