@@ -99,6 +99,16 @@ int sequenceLength(const char *p, const char *e)
     return isDocumentCharacter(c) ? length : 0;
 }
 
+// The length of the document character at p: 0 when there is none, -1 when
+// its sequence runs past e.
+int characterLength(const char *p, const char *e)
+{
+    const uchar c = uchar(*p);
+    if (c >= 0x80)
+        return sequenceLength(p, e);
+    return c >= 0x20 || isSpace(char(c)) ? 1 : 0;
+}
+
 int encode(uint c, char *out)
 {
     if (c < 0x80) {
@@ -463,15 +473,11 @@ ZelManagerIndexScanner::Step ZelManagerIndexScanner::attributeValue(const char *
             if (found != Resolved)
                 return found == Bad ? Refuse : NeedMore;
             p += used;
-        } else if (c >= 0x80) {
-            const int length = sequenceLength(p, e);
+        } else {
+            const int length = characterLength(p, e);
             if (length <= 0)
                 return length == 0 ? Refuse : NeedMore;
             p += length;
-        } else if (c >= 0x20 || isSpace(char(c))) {
-            ++p;
-        } else {
-            return Refuse;
         }
     }
 }
@@ -504,16 +510,10 @@ ZelManagerIndexScanner::Step ZelManagerIndexScanner::comment(const char *s, cons
         const uchar c = uchar(*p);
         if (c == '-' && p[1] == '-')
             return p[2] == '>' ? commit(p + 3) : Refuse;
-        if (c >= 0x80) {
-            const int length = sequenceLength(p, e);
-            if (length <= 0)
-                return length == 0 ? Refuse : NeedMore;
-            p += length;
-        } else if (c >= 0x20 || isSpace(char(c))) {
-            ++p;
-        } else {
-            return Refuse;
-        }
+        const int length = characterLength(p, e);
+        if (length <= 0)
+            return length == 0 ? Refuse : NeedMore;
+        p += length;
     }
 }
 
@@ -586,16 +586,10 @@ ZelManagerIndexScanner::Step ZelManagerIndexScanner::instruction(const char *s, 
         const uchar c = uchar(*p);
         if (c == '?' && p[1] == '>')
             return commit(p + 2);
-        if (c >= 0x80) {
-            const int length = sequenceLength(p, e);
-            if (length <= 0)
-                return length == 0 ? Refuse : NeedMore;
-            p += length;
-        } else if (c >= 0x20 || isSpace(char(c))) {
-            ++p;
-        } else {
-            return Refuse;
-        }
+        const int length = characterLength(p, e);
+        if (length <= 0)
+            return length == 0 ? Refuse : NeedMore;
+        p += length;
     }
 }
 
