@@ -131,8 +131,7 @@ public:
     }
     QUrl start(const QString &folder)
     {
-        const QString script
-            = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../tests/httpserver.py");
+        const QString script = QStringLiteral(ZEL_TESTS_SOURCE_DIR "/httpserver.py");
         m_process.start(QStringLiteral("python3"), { script, folder });
         if (!m_process.waitForStarted(15000))
             return QUrl();

@@ -43,7 +43,9 @@
 
 namespace {
 
-const QString SourceDir = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/..");
+// The test support library names its source folder; ccache may make __FILE__
+// relative, so the benches take the folder from there.
+const QString SourceDir = QStringLiteral(ZEL_TESTS_SOURCE_DIR "/..");
 
 bool generateIndex(const QString &path, int packages)
 {
