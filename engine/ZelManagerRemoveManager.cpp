@@ -16,9 +16,9 @@ ZelManagerRemoveManager::ZelManagerRemoveManager(ApplyContext *context)
 {
     ZelManagerDatabase *database = ZelManagerDatabase::instance();
     if (m_model)
-        m_queue = m_model->removeNames();
-    m_context->removing = !m_queue.isEmpty();
-    for (const QString &name : qAsConst(m_queue)) {
+        m_order = m_model->removeNames();
+    m_context->removing = !m_order.isEmpty();
+    for (const QString &name : qAsConst(m_order)) {
         const PackageInfo info = database->packageEntry(name, database->package(name).installedVersion(), true);
         m_context->putInfo(name, info);
         m_installed.insert(name, info);
@@ -31,7 +31,12 @@ ZelManagerRemoveManager::ZelManagerRemoveManager(ApplyContext *context)
             m_waiting[blocker].append(name);
         m_blockers.insert(name, blockers);
     }
-    m_queued = QSet<QString>(m_queue.cbegin(), m_queue.cend());
+    m_queued = QSet<QString>(m_order.cbegin(), m_order.cend());
+    for (int i = 0; i < m_order.size(); ++i) {
+        m_position.insert(m_order.at(i), i);
+        if (m_blockers.value(m_order.at(i)).isEmpty())
+            m_ready.insert(i, m_order.at(i));
+    }
     connect(this, &ZelManagerRemoveManager::cancelRequest, this, &ZelManagerRemoveManager::onCancelRequest);
 }
 
@@ -59,35 +64,39 @@ void ZelManagerRemoveManager::onCancelRequest()
     m_canceled = true;
 }
 
+QStringList ZelManagerRemoveManager::queue() const
+{
+    QStringList names;
+    for (const QString &name : m_order) {
+        if (m_queued.contains(name))
+            names.append(name);
+    }
+    return names;
+}
+
 // Starting a remover runs its prerm script, which lets other removers finish
-// meanwhile; the queue is walked on a copy and re-checked for each name.
+// meanwhile (and start this loop again); the ready names are looked at
+// afresh for each start.
 // One remover of this manager may always run, even when other workers fill
 // the limit, so that the queue keeps moving.
 void ZelManagerRemoveManager::startQueued()
 {
     ++m_starting;
-    const QStringList queue = m_queue;
-    for (const QString &name : queue) {
-        if (!m_queued.contains(name))
-            continue;
-        if (m_canceled || m_context->stop || (isBusy() && m_context->isFull()))
+    while (!m_ready.isEmpty() && !m_canceled && !m_context->stop && !(isBusy() && m_context->isFull())) {
+        const QString name = m_ready.first(); // a copy: starting takes it out of m_ready
+        if (!startRemovePackage(name))
             break;
-        startRemovePackage(name);
     }
     --m_starting;
 }
 
 bool ZelManagerRemoveManager::startRemovePackage(const QString &name)
 {
-    if (!m_queued.contains(name))
-        return false;
-    QStringList &blockers = m_blockers[name];
-    blockers.removeAll(name);
-    if (!blockers.isEmpty() || m_canceled)
+    if (!m_queued.contains(name) || !m_blockers.value(name).isEmpty() || m_canceled)
         return false;
 
-    m_queue.removeOne(name); // names are queued once; the next to start is near the front
     m_queued.remove(name);
+    m_ready.remove(m_position.value(name));
     auto *remover = new ZelManagerPackageRemover(m_context, name, m_installed.value(name));
     connect(this, &ZelManagerRemoveManager::cancelRequest, remover, &ZelManagerPackageRemover::cancel);
     connect(remover, &ZelManagerPackageRemover::finished, this, &ZelManagerRemoveManager::onRemoverFinished);
@@ -108,8 +117,12 @@ void ZelManagerRemoveManager::onRemoverFinished(bool ok)
         m_folders += remover->folders();
         if (m_model)
             m_model->removePackage(name);
-        for (const QString &waiting : m_waiting.value(name))
-            m_blockers[waiting].removeAll(name);
+        for (const QString &waiting : m_waiting.value(name)) {
+            QStringList &blockers = m_blockers[waiting];
+            blockers.removeAll(name);
+            if (blockers.isEmpty() && m_queued.contains(waiting))
+                m_ready.insert(m_position.value(waiting), waiting);
+        }
     } else {
         ++m_failedCount;
     }
@@ -124,22 +137,23 @@ void ZelManagerRemoveManager::finishIfDone()
     if (m_done || m_starting > 0 || isBusy())
         return;
     m_done = true;
-    if (!m_queue.isEmpty() && !m_canceled && !m_context->stop)
+    if (!m_queued.isEmpty() && !m_canceled && !m_context->stop)
         reportStuckPackages();
     // Nothing outside the target folder is touched.
     ZelManagerTargetFolder(ZelManagerSettings::instance()->targetPath()).removeEmptyFolders(m_folders);
     m_context->removing = false;
-    emit finished(m_failedCount == 0 && m_queue.isEmpty());
+    emit finished(m_failedCount == 0 && m_queued.isEmpty());
 }
 
 // Nothing runs and nothing can start: every name left waits for a blocker
 // that failed, that is not removed in this run, or that waits in turn.
 void ZelManagerRemoveManager::reportStuckPackages()
 {
+    const QStringList stuck = queue();
     QHash<QString, QStringList> cycles;
-    for (const QString &name : qAsConst(m_queue))
+    for (const QString &name : stuck)
         cycles.insert(name, cycleThrough(name));
-    for (const QString &name : qAsConst(m_queue)) {
+    for (const QString &name : stuck) {
         const QStringList cycle = cycles.value(name);
         if (!cycle.isEmpty()) {
             failWaiting(name,

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -47,7 +48,8 @@ public:
     // True while a started remover has not finished.
     bool isBusy() const { return m_finishedCount < m_startedCount; }
 
-    QStringList queue() const { return m_queue; }
+    // The names not started yet, in the order of the run.
+    QStringList queue() const;
     QStringList blockers(const QString &name) const { return m_blockers.value(name); }
 
 signals:
@@ -72,7 +74,7 @@ private:
     int m_startedCount = 0;
     int m_finishedCount = 0;
     QStringList m_folders;
-    QStringList m_queue;
+    QStringList m_order; // every name of the run, in the model's order
     ApplyContext *m_context;
     ZelManagerOperationModel *m_model;
     QHash<QString, QStringList> m_blockers;
@@ -80,7 +82,11 @@ private:
     // context's package table also holds the entries that downloads bring.)
     QHash<QString, PackageInfo> m_installed;
 
-    QSet<QString> m_queued; // the names of the queue, for lookups
+    QSet<QString> m_queued; // not started yet
+    QHash<QString, int> m_position; // name -> index in m_order
+    // The queued names whose blockers are all removed, by position: a
+    // finished removal looks at its dependencies only, not at the queue.
+    QMap<int, QString> m_ready;
     QHash<QString, QStringList> m_waiting; // blocker -> the names it blocks
     QList<QPointer<ZelManagerPackageRemover>> m_removers; // started, not yet finished
     bool m_canceled = false;
