@@ -14,6 +14,7 @@
 class QObject;
 class ZelManagerOperationModel;
 class ZelManagerRemoveWorker;
+class ZelManagerTargetFolder;
 
 // The shared state of one apply run: how many workers may run at once, the
 // run's operation model, the stop request, and the PackageInfo that each
@@ -48,6 +49,9 @@ struct ApplyContext
     // The thread in which the run's removers delete files, made by the
     // first of them.
     std::shared_ptr<ZelManagerRemoveWorker> removeWorker;
+    // The install folder as the removers start from it, its links resolved
+    // once for the run; each remover works on a copy.
+    std::shared_ptr<const ZelManagerTargetFolder> removeTarget;
 
     void countRunning() { ++running; }
     void countStopped() { --running; }

@@ -90,7 +90,10 @@ void ZelManagerPackageRemover::queueDeletion()
     // one that a remove manager always may run beyond it.
     if (!m_context->removeWorker)
         m_context->removeWorker = std::make_shared<ZelManagerRemoveWorker>(m_context->limit + 1);
+    if (!m_context->removeTarget)
+        m_context->removeTarget = std::make_shared<const ZelManagerTargetFolder>(m_settings->targetPath());
     m_worker = m_context->removeWorker;
+    m_targetPrototype = m_context->removeTarget;
     m_job = m_worker->post([this] {
         run();
         QMetaObject::invokeMethod(this, &ZelManagerPackageRemover::onDeletionFinished, Qt::QueuedConnection);
@@ -136,7 +139,7 @@ void ZelManagerPackageRemover::run()
     if (!m_journalError.isEmpty())
         return;
     m_progressTimer.start();
-    m_target = ZelManagerTargetFolder(m_settings->targetPath());
+    m_target = *m_targetPrototype;
     HostProcessRelease release(m_target.root());
     m_release = &release;
     QSet<QString> folders;

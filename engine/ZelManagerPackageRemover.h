@@ -127,6 +127,7 @@ private:
     QString m_journalError; // the removal could not be journaled
     bool m_recordFailed = false; // done, but not recorded: the journal stays
     std::shared_ptr<ZelManagerRemoveWorker> m_worker;
+    std::shared_ptr<const ZelManagerTargetFolder> m_targetPrototype; // the run's, copied in run()
     quint64 m_job = 0; // the deletion's ticket with the worker, 0 before it
 
     // Worker thread only.

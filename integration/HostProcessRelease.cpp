@@ -51,8 +51,10 @@ QString mappedPath(const QByteArray &line)
 
 } // namespace
 
+// The root is resolved when a file is first released: most removals never
+// need it, and resolving walks every folder of the path.
 HostProcessRelease::HostProcessRelease(const QString &root)
-    : m_root(resolved(root))
+    : m_givenRoot(root)
 {
 }
 
@@ -65,6 +67,8 @@ bool HostProcessRelease::mayBeHeld(const QString &file)
 
 int HostProcessRelease::release(const QString &file)
 {
+    if (m_root.isNull())
+        m_root = resolved(m_givenRoot);
     const QString path = resolved(file);
     if (!path.startsWith(m_root + QLatin1Char('/')))
         return 0; // only files of the installation are ever released

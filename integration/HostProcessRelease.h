@@ -53,7 +53,8 @@ private:
     static bool isSameProcess(const Process &process);
     static quint64 startTimeOf(qint64 pid, qint64 *parent = nullptr, char *state = nullptr);
 
-    QString m_root;
+    QString m_givenRoot;
+    QString m_root; // m_givenRoot resolved, once needed
 };
 
 #endif // HOSTPROCESSRELEASE_H
