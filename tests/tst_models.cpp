@@ -317,16 +317,29 @@ void TestModels::categoryFilter()
             // Only the first category places a package.
             { QStringLiteral("gimp"), 0x2, QString(),
                 { QStringLiteral("multimedia/image"), QStringLiteral("development") }, 1 },
+            // A level is matched whole, whatever the slashes around it.
+            { QStringLiteral("sdk"), 0x2, QString(), { QStringLiteral("developments/sdk") }, 1 },
+            { QStringLiteral("trace"), 0x2, QString(), { QStringLiteral("development/debuggers/") }, 1 },
             { QStringLiteral("loose"), 0x2, QString(), {}, 1 } });
     fixture.open();
     ZelManagerPackageFilterModel model;
     Filtered filtered(&model);
     model.setCategories({ QStringLiteral("development") });
-    QCOMPARE(column(model), QStringList({ "devel", "gcc", "gdb", "loose" }));
+    QCOMPARE(column(model), QStringList({ "devel", "gcc", "gdb", "loose", "trace" }));
     model.setCategories({ QStringLiteral("development"), QStringLiteral("debuggers") });
-    QCOMPARE(column(model), QStringList({ QStringLiteral("gdb"), QStringLiteral("loose") }));
+    QCOMPARE(column(model), QStringList({ "gdb", "loose", "trace" }));
+    model.setCategories({ QStringLiteral("development"), QStringLiteral("debug") });
+    QCOMPARE(column(model), QStringList({ QStringLiteral("loose") }));
     model.setCategories({ QStringLiteral("multimedia") });
     QCOMPARE(column(model), QStringList({ QStringLiteral("gimp"), QStringLiteral("loose") }));
+
+    // A reload that keeps every name still brings the new categories.
+    {
+        TestDatabaseFile repository(fixture.repositoryFile(), TestDatabaseFile::Repository);
+        repository.exec(QStringLiteral("UPDATE categories SET category='multimedia/audio' WHERE package='gcc';"));
+    }
+    ZelManagerDatabase::instance()->reloadPackages();
+    QCOMPARE(column(model), QStringList({ "gcc", "gimp", "loose" }));
 }
 
 void TestModels::sortModes()

@@ -65,6 +65,8 @@ void ZelManagerPackageFilterModel::onRowsStale()
         order.valid = false;
     m_corpusValid = false;
     m_textHitsValid = false;
+    m_categoryIndexValid = false;
+    m_categoryHitsValid = false;
     m_corpusTimer->start();
 }
 
@@ -223,6 +225,7 @@ void ZelManagerPackageFilterModel::setCategories(const QStringList &levels)
     if (levels == m_categories)
         return;
     m_categories = levels;
+    m_categoryHitsValid = false;
     invalidate();
 }
 
@@ -323,7 +326,8 @@ bool ZelManagerPackageFilterModel::acceptsPackageRow(int sourceRow) const
     if (!m_searchText.isEmpty() && !holdsSearchText(sourceRow))
         return false;
     const ZelManagerPackage &package = m_packages->package(sourceRow);
-    return !package.isNull() && package.matches(QString(), m_showFilter) && matchesCategories(package);
+    return !package.isNull() && package.matches(QString(), m_showFilter)
+        && (m_categories.isEmpty() || rowInCategories(sourceRow));
 }
 
 // Any other source than the package model is read through the edit role and
@@ -426,15 +430,58 @@ void ZelManagerPackageFilterModel::findSearchText() const
     m_textHitsValid = true;
 }
 
-// Only the first category of a package places it in the tree.
+// Only the first category of a package places it in the tree, and few
+// packages have a text of their own: the rows are numbered by their first
+// category at the first pass that needs it, so that later passes read no
+// record (reading 60,000 scattered records is most of a pass).
+void ZelManagerPackageFilterModel::buildCategoryIndex() const
+{
+    const int rows = m_packages->rowCount();
+    QHash<QString, int> numbers;
+    m_categoryTexts.clear();
+    m_categoryOfRow.resize(rows);
+    for (int row = 0; row < rows; ++row) {
+        const QStringList categories = m_packages->package(row).categories();
+        if (categories.isEmpty()) {
+            m_categoryOfRow[row] = -1;
+            continue;
+        }
+        auto it = numbers.constFind(categories.first());
+        if (it == numbers.cend()) {
+            it = numbers.insert(categories.first(), m_categoryTexts.size());
+            m_categoryTexts.append(categories.first());
+        }
+        m_categoryOfRow[row] = it.value();
+    }
+    m_categoryIndexValid = true;
+    m_categoryHitsValid = false;
+}
+
+bool ZelManagerPackageFilterModel::rowInCategories(int sourceRow) const
+{
+    if (!m_categoryIndexValid)
+        buildCategoryIndex();
+    if (!m_categoryHitsValid) {
+        m_categoryHits.resize(m_categoryTexts.size());
+        for (int i = 0; i < m_categoryTexts.size(); ++i)
+            m_categoryHits[i] = matchesFirstCategory(m_categoryTexts.at(i));
+        m_categoryHitsValid = true;
+    }
+    const int number = sourceRow >= 0 && sourceRow < m_categoryOfRow.size() ? m_categoryOfRow.at(sourceRow) : -1;
+    return number < 0 || m_categoryHits.at(number);
+}
+
 bool ZelManagerPackageFilterModel::matchesCategories(const ZelManagerPackage &package) const
 {
     if (m_categories.isEmpty())
         return true;
     const QStringList categories = package.categories();
-    if (categories.isEmpty())
-        return true;
-    const QStringList levels = categories.first().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return categories.isEmpty() || matchesFirstCategory(categories.first());
+}
+
+bool ZelManagerPackageFilterModel::matchesFirstCategory(const QString &first) const
+{
+    const QStringList levels = first.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (levels.size() < m_categories.size())
         return false;
     for (int i = 0; i < m_categories.size(); ++i) {

@@ -108,6 +108,10 @@ private:
     ZelManagerPackage packageAt(int sourceRow) const;
     QString nameAt(int sourceRow) const;
     bool matchesCategories(const ZelManagerPackage &package) const;
+    bool matchesFirstCategory(const QString &first) const;
+    // Whether a row of the package model lies in the chosen categories.
+    bool rowInCategories(int sourceRow) const;
+    void buildCategoryIndex() const;
     // Whether a source row of the package model holds the search text, from
     // one pass over all names and descriptions.
     bool holdsSearchText(int sourceRow) const;
@@ -145,6 +149,14 @@ private:
     // The rows that hold the search text; valid until it or the source changes.
     mutable QVector<bool> m_textHits;
     mutable bool m_textHitsValid = false;
+    // Each row's first category as a number into m_categoryTexts (-1: none),
+    // valid until the source changes; and whether each of those texts lies
+    // in the chosen categories, valid until they or the texts change.
+    mutable QStringList m_categoryTexts;
+    mutable QVector<int> m_categoryOfRow;
+    mutable bool m_categoryIndexValid = false;
+    mutable QVector<bool> m_categoryHits;
+    mutable bool m_categoryHitsValid = false;
 };
 
 #endif // ZELMANAGERPACKAGEFILTERMODEL_H
