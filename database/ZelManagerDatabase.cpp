@@ -243,7 +243,7 @@ void ZelManagerDatabase::onRepositoryAdded(const QUrl &url)
 
 void ZelManagerDatabase::onRepositoryRemoved(const QUrl &url)
 {
-    ZelManagerSql::close(m_repositoryDbs.take(url));
+    closeDatabaseFile(m_repositoryDbs.take(url));
     QFile::remove(repositoryPath(url));
 }
 
@@ -256,14 +256,14 @@ void ZelManagerDatabase::openRepository(const QUrl &url)
     }
     if (!db)
         return;
-    ZelManagerSql::close(m_repositoryDbs.take(url));
+    closeDatabaseFile(m_repositoryDbs.take(url));
     m_repositoryDbs.insert(url, db);
 }
 
 void ZelManagerDatabase::closeRepositories()
 {
     for (sqlite3 *db : qAsConst(m_repositoryDbs))
-        ZelManagerSql::close(db);
+        closeDatabaseFile(db);
     m_repositoryDbs.clear();
 }
 
@@ -317,10 +317,7 @@ void ZelManagerDatabase::repairEntryPaths()
 
 void ZelManagerDatabase::closeStatusDatabase()
 {
-    for (sqlite3_stmt *statement : qAsConst(m_keptStatements))
-        sqlite3_finalize(statement);
-    m_keptStatements.clear();
-    ZelManagerSql::close(m_statusDb);
+    closeDatabaseFile(m_statusDb);
     m_statusDb = nullptr;
 }
 
@@ -512,17 +509,33 @@ bool ZelManagerDatabase::inSavepoint(const char *name, const std::function<bool(
 
 ZelManagerSqlStatement ZelManagerDatabase::keptStatement(const char *sql) const
 {
-    sqlite3_stmt *kept = m_keptStatements.value(QByteArray::fromRawData(sql, int(qstrlen(sql))));
-    if (!kept && m_statusDb) {
-        if (sqlite3_prepare_v3(m_statusDb, sql, -1, SQLITE_PREPARE_PERSISTENT, &kept, nullptr) != SQLITE_OK) {
+    return keptStatement(m_statusDb, sql);
+}
+
+ZelManagerSqlStatement ZelManagerDatabase::keptStatement(sqlite3 *db, const char *sql) const
+{
+    if (!db)
+        return ZelManagerSqlStatement(db, sql);
+    QHash<QByteArray, sqlite3_stmt *> &statements = m_keptStatements[db];
+    sqlite3_stmt *kept = statements.value(QByteArray::fromRawData(sql, int(qstrlen(sql))));
+    if (!kept) {
+        if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &kept, nullptr) != SQLITE_OK) {
             sqlite3_finalize(kept);
-            return ZelManagerSqlStatement(m_statusDb, sql); // logs the failure
+            return ZelManagerSqlStatement(db, sql); // logs the failure
         }
-        m_keptStatements.insert(QByteArray(sql), kept);
+        statements.insert(QByteArray(sql), kept);
     }
-    if (!kept || sqlite3_stmt_busy(kept))
-        return ZelManagerSqlStatement(m_statusDb, sql);
+    if (sqlite3_stmt_busy(kept))
+        return ZelManagerSqlStatement(db, sql);
     return ZelManagerSqlStatement(kept, ZelManagerSqlStatement::Kept());
+}
+
+// A file with statements left unfinalized would stay open.
+void ZelManagerDatabase::closeDatabaseFile(sqlite3 *db)
+{
+    for (sqlite3_stmt *statement : m_keptStatements.take(db))
+        sqlite3_finalize(statement);
+    ZelManagerSql::close(db);
 }
 
 bool ZelManagerDatabase::runKept(const char *sql) const
@@ -624,7 +637,7 @@ PackageInfo ZelManagerDatabase::offeredEntry(const QString &name, const QString 
     QString md5sum;
     const QList<QUrl> urls = repositoryOrder();
     for (int index = 0; index < urls.size(); ++index) {
-        ZelManagerSqlStatement query(m_repositoryDbs.value(urls.at(index)),
+        ZelManagerSqlStatement query = keptStatement(m_repositoryDbs.value(urls.at(index)),
             "SELECT version,time,md5sum FROM filenames WHERE package=? AND architecture=?;");
         query.bind(1, name).bind(2, m_architecture);
         while (query.next()) {
@@ -645,13 +658,14 @@ PackageInfo ZelManagerDatabase::offeredEntry(const QString &name, const QString 
     info.md5sum = md5sum;
     info.repository = urls.at(best.repository);
     sqlite3 *db = m_repositoryDbs.value(info.repository);
-    ZelManagerSqlStatement dependencies(db,
+    ZelManagerSqlStatement dependencies = keptStatement(db,
         "SELECT dependency,comparision FROM dependencies "
         "WHERE package=? AND architecture=? AND version=?;");
     dependencies.bind(1, name).bind(2, m_architecture).bind(3, info.version);
     while (dependencies.next())
         info.dependencies.append(dependencyItem(dependencies.text(0), dependencies.text(1)));
-    ZelManagerSqlStatement dependants(db, "SELECT package FROM dependencies WHERE dependency=? AND architecture=?;");
+    ZelManagerSqlStatement dependants
+        = keptStatement(db, "SELECT package FROM dependencies WHERE dependency=? AND architecture=?;");
     dependants.bind(1, name).bind(2, m_architecture);
     while (dependants.next())
         appendUnique(info.dependants, dependants.text(0));

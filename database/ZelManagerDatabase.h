@@ -248,6 +248,10 @@ private:
     // package of a run: prepared at its first use and kept until the file
     // closes (a fresh one while the kept one is still running).
     ZelManagerSqlStatement keptStatement(const char *sql) const;
+    // The same for a repository file, whose lookups run once per package.
+    ZelManagerSqlStatement keptStatement(sqlite3 *db, const char *sql) const;
+    // Finalizes the file's kept statements and closes it.
+    void closeDatabaseFile(sqlite3 *db);
     // Runs such a statement without values (a savepoint, a commit).
     bool runKept(const char *sql) const;
 
@@ -265,7 +269,7 @@ private:
     quint64 m_packageNamesChanges = 0;
     int m_pendingRequestUpdates = 0;
     mutable QString m_writeError;
-    mutable QHash<QByteArray, sqlite3_stmt *> m_keptStatements;
+    mutable QHash<sqlite3 *, QHash<QByteArray, sqlite3_stmt *>> m_keptStatements; // by file, by SQL
     QList<ErrorRecord> m_unstoredErrors;
 
     static ZelManagerDatabase *s_instance;

@@ -412,7 +412,7 @@ bool ZelManagerRepositoryUpdater::replaceDatabaseFile()
     }
     const QString &target = m_targetFile;
     const QString old = target + QStringLiteral(".old");
-    ZelManagerSql::close(database->m_repositoryDbs.take(m_url));
+    database->closeDatabaseFile(database->m_repositoryDbs.take(m_url));
     // A journal left beside the old file must not be played into the new one.
     QFile::remove(target + QStringLiteral("-journal"));
     QFile::remove(old);
