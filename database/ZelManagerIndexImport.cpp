@@ -254,10 +254,12 @@ bool ZelManagerIndexImport::build()
     }
     // Creating the lookup indexes over all rows at once is several times
     // cheaper than keeping them up to date row by row. The sort behind each
-    // is the import's longest serial step: in runs of 8 MB, sorted by helper
-    // threads while this one reads the table on (the reader thread is done
-    // by then, so a processor is free), it takes this thread half as long.
-    if (ZelManagerSql::exec(m_db, "PRAGMA threads=2;PRAGMA cache_size=-8192;") != SQLITE_OK)
+    // is the import's longest serial step: in runs the size of the cache,
+    // sorted by helper threads while this one reads the table on (the reader
+    // thread is done by then, so a processor is free), it takes this thread
+    // half as long. Runs of 2 MB keep both processors busier than runs of
+    // 8 MB, and the last run, which this thread waits for, is short.
+    if (ZelManagerSql::exec(m_db, "PRAGMA threads=2;") != SQLITE_OK)
         return fail(databaseError());
     // The rows are final, and so is each index once built: the disk writes
     // them meanwhile.
