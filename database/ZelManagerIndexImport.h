@@ -62,7 +62,7 @@ private:
     static const int RingSlots = 8;
 
     bool build();
-    bool prepareFile();
+    bool prepareFile(int &synchronous);
     bool importPackages(Statements &statements);
     void readIndex();
     ZelManagerIndexBatch *nextFreeSlot();

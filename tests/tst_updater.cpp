@@ -128,6 +128,7 @@ private slots:
     void malformedIndexKeepsPreviousContent();
     void otherRootIsRefusedAtOnce();
     void largeIndexIsReadInPieces();
+    void everyRowKeepsItsPlaceInLargeIndexes();
     void lateUncommonMarkupIsReadAgain();
     void importInsideBatchReachesRecords();
     void swapNeverLeavesTheFileMissing();
@@ -326,6 +327,58 @@ void TestUpdater::largeIndexIsReadInPieces()
     checkFailedRun(cut);
     QVERIFY2(cut.errorText.contains(QStringLiteral("malformed")), qPrintable(cut.errorText));
     QCOMPARE(rows("SELECT count(*) FROM infos;"), Rows({ { "3000" } }));
+}
+
+// Packages of one to three files with none to three dependencies each, one to
+// two categories: the tables get hundreds of rows, in runs of every length,
+// across the reader's batches. Each row must come out as listed, and in the
+// index's order.
+void TestUpdater::everyRowKeepsItsPlaceInLargeIndexes()
+{
+    QByteArray packages;
+    Rows infos, categories, filenames, dependencies;
+    for (int n = 0; n < 700; ++n) {
+        const QString name = QStringLiteral("p%1").arg(n);
+        const QString maintainer = QStringLiteral("m%1").arg(n % 7);
+        const QString description = QStringLiteral("d%1 & more").arg(n);
+        packages += "<package><name>" + name.toUtf8() + "</name><maintainer>" + maintainer.toUtf8()
+            + "</maintainer><description>" + description.toHtmlEscaped().toUtf8() + "</description><categories>";
+        infos.append({ name, maintainer, description });
+        for (int c = 0; c <= n % 2; ++c) {
+            const QString category = QStringLiteral("c%1").arg((n + c) % 5);
+            packages += "<category>" + category.toUtf8() + "</category>";
+            categories.append({ category, name });
+        }
+        packages += "</categories><files>";
+        for (int f = 0; f <= n % 3; ++f) {
+            const QString version = QStringLiteral("%1.%2").arg(n).arg(f);
+            const QString architecture = f == 1 ? QStringLiteral("win64") : QStringLiteral("win32");
+            const QString time = QString::number(1000000 + n * 10 + f);
+            const QString md5sum = QStringLiteral("sum%1-%2").arg(n).arg(f);
+            packages += "<file><version>" + version.toUtf8() + "</version><architecture>" + architecture.toUtf8()
+                + "</architecture><time>" + time.toUtf8() + "</time><md5sum>" + md5sum.toUtf8() + "</md5sum>";
+            filenames.append({ name, version, architecture, time, md5sum });
+            for (int d = 0; d < (n + f) % 4; ++d) {
+                const QString dependency = QStringLiteral("p%1").arg((n * 7 + d) % 700);
+                const QString comparison = d == 1 ? QString() : QStringLiteral(">= %1").arg(d);
+                packages += "<dependency>" + (dependency + QLatin1Char(' ') + comparison).toHtmlEscaped().toUtf8()
+                    + "</dependency>";
+                dependencies.append({ architecture, name, version, dependency, comparison });
+            }
+            packages += "</file>";
+        }
+        packages += "</files></package>\n";
+    }
+    QCOMPARE(update(TestRepository::index(packages)).errorText, QString());
+    QCOMPARE(rows("SELECT * FROM infos ORDER BY rowid;"), infos);
+    QCOMPARE(rows("SELECT * FROM categories ORDER BY rowid;"), categories);
+    QCOMPARE(rows("SELECT * FROM filenames ORDER BY rowid;"), filenames);
+    QCOMPARE(rows("SELECT * FROM dependencies ORDER BY rowid;"), dependencies);
+    QCOMPARE(rows("SELECT count(*) FROM filenames WHERE typeof(time)='integer';"),
+        Rows({ { QString::number(filenames.size()) } }));
+    QCOMPARE(rows("SELECT min(rowid), max(rowid) FROM dependencies;"),
+        Rows({ { "1", QString::number(dependencies.size()) } }));
+    QCOMPARE(rows("PRAGMA integrity_check;"), Rows({ { "ok" } }));
 }
 
 // Markup that the byte-level reading leaves to the XML stream reader (here a
