@@ -493,6 +493,9 @@ void TestUpdater::importInsideBatchReachesRecords()
     m_database->endTransaction(true);
     QVERIFY(m_database->package("alpha").isNull());
     QCOMPARE(m_database->package("zlib").availableVersion(), QString("1.3"));
+    // Entries are read from the new file, not through statements of the old.
+    QCOMPARE(m_database->packageEntry("zlib", QString(), false).version, QString("1.3"));
+    QVERIFY(m_database->packageEntry("alpha", QString(), false).version.isEmpty());
 }
 
 void TestUpdater::download_data()
